@@ -1,0 +1,58 @@
+#include "app/ImageCatalogue.h"
+
+#include <algorithm>
+
+#include "images/EmbeddedImages.h"
+#include "platform/Text.h"
+
+namespace velo {
+
+std::array<std::uint8_t, IMAGE_SIZE> imageBuffer{};
+std::wstring updatedFirmwareRevision;
+std::wstring toolTitle;
+
+namespace {
+
+// Four revisions per image, in lookup order.
+constexpr std::array<std::array<std::wstring_view, 4>, IMAGE_COUNT> REVISION_TABLE = {{
+    {L"QLR1KAXA", L"QLR2KAXA", L"QLR3KAXA", L"QL90KATA"},
+    {L"QLR1KAXB", L"QLR2KAXB", L"QLR3KAXB", L"QL90KATB"},
+    {L"QLR1KCXA", L"QLR2KCXA", L"QLR3KCXA", L"QL90KCTA"},
+    {L"QLR1KCXB", L"QLR2KCXB", L"QLR3KCXB", L"QL90KCTB"},
+}};
+
+}  // namespace
+
+std::span<const std::uint8_t> embeddedImage(int imageNumber) {
+    if (imageNumber < 1 || imageNumber > IMAGE_COUNT) return {};
+    // The block holds image 4 first and image 1 last.
+    auto position = static_cast<std::size_t>(IMAGE_COUNT - imageNumber);
+    return {veloImageBlocks + position * IMAGE_SIZE, IMAGE_SIZE};
+}
+
+std::optional<int> selectImageForRevision(std::wstring_view revision) {
+    for (int image = 1; image <= IMAGE_COUNT; ++image) {
+        const auto& group = REVISION_TABLE[static_cast<std::size_t>(image - 1)];
+        if (std::find(group.begin(), group.end(), revision) != group.end()) return image;
+    }
+    return std::nullopt;
+}
+
+void loadFirmwareImage(int imageNumber) {
+    auto image = embeddedImage(imageNumber);
+    if (image.size() != IMAGE_SIZE) return;
+    toolTitle = TOOL_TITLE_PREFIX;
+    std::copy(image.begin(), image.end(), imageBuffer.begin());
+    updatedFirmwareRevision = widenBytes(
+        std::string_view(reinterpret_cast<const char*>(imageBuffer.data()) + IMAGE_REVISION_OFFSET,
+                         IMAGE_REVISION_LENGTH));
+    toolTitle += updatedFirmwareRevision;
+}
+
+void unloadFirmwareImage() {
+    imageBuffer.fill(0);
+    updatedFirmwareRevision.clear();
+    toolTitle.clear();
+}
+
+}  // namespace velo

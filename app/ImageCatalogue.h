@@ -1,0 +1,38 @@
+// The four embedded firmware images, the revisions that select each one, and the process-wide
+// state of the image chosen for this run.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace velo {
+
+inline constexpr std::size_t IMAGE_SIZE = 0x200000;
+inline constexpr std::size_t IMAGE_REVISION_OFFSET = 0x3020;
+inline constexpr std::size_t IMAGE_REVISION_LENGTH = 8;
+inline constexpr int IMAGE_COUNT = 4;
+inline constexpr std::wstring_view TOOL_TITLE_PREFIX = L"VELO_QX7B2_V1.0.2_";
+
+// The embedded image with this number (1 to 4), all IMAGE_SIZE bytes.
+std::span<const std::uint8_t> embeddedImage(int imageNumber);
+
+// The image that a drive at this revision takes; nothing when the revision is in no group.
+// The comparison is exact: case, length and blanks all count.
+std::optional<int> selectImageForRevision(std::wstring_view revision);
+
+// Process-wide image state: empty until loadFirmwareImage runs, then only read.
+extern std::array<std::uint8_t, IMAGE_SIZE> imageBuffer;
+extern std::wstring updatedFirmwareRevision;
+extern std::wstring toolTitle;
+
+// Loads image 1 to 4 into the state above.
+void loadFirmwareImage(int imageNumber);
+// Back to the state at process start (tests run several runs in one process).
+void unloadFirmwareImage();
+
+}  // namespace velo

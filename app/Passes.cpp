@@ -1,0 +1,105 @@
+#include "app/Passes.h"
+
+#include <string>
+
+#include "app/ImageCatalogue.h"
+#include "discovery/InboxIdentify.h"
+#include "discovery/IntelController.h"
+#include "discovery/PhysicalDrives.h"
+#include "platform/Text.h"
+#include "transport/CsmiRaid.h"
+#include "transport/InboxTransport.h"
+#include "transport/RstTransport.h"
+#include "transport/Vroc.h"
+
+namespace velo {
+
+namespace {
+
+constexpr std::int32_t RESULT_NOT_FOR_THIS_IMAGE = 1;
+
+// Discovery and identify, shared by both passes. Returns the VROC port that discovery found.
+std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output) {
+    std::wstring portPath;
+    if (findIntelRaidPort(io, portPath)) {
+        enumerateIntelDisks(io, portPath, scanner.discovered);
+    }
+    enumeratePhysicalDrives(io, scanner.discovered);
+
+    std::int32_t vrocPort = -1;
+    if (scanner.discovered.empty()) return vrocPort;
+
+    for (const DiskRecord& candidate : scanner.discovered) {
+        bool intelCandidate = false;
+        switch (candidate.driverKind) {
+            case DriverKind::RstPassThrough:
+                rstIdentify(io, candidate, scanner.targets);
+                intelCandidate = true;
+                break;
+            case DriverKind::RstRaid:
+                csmiReadRaidConfig(io, candidate, scanner.targets);
+                intelCandidate = true;
+                break;
+            case DriverKind::Inbox:
+                identifyInboxDisk(io, candidate, scanner.targets);
+                break;
+            default:
+                break;
+        }
+        // VROC discovery starts from an Intel candidate, and only while nothing was found yet.
+        if (intelCandidate && scanner.targets.empty()) {
+            vrocDiscover(io, candidate, scanner.targets, vrocPort);
+        }
+    }
+    output.insert(output.end(), scanner.targets.begin(), scanner.targets.end());
+    return vrocPort;
+}
+
+// The image was chosen from the first target's revision. Another target may take it only
+// when its own revision selects the same image, or when it already runs that image.
+bool takesLoadedImage(const DiskRecord& target) {
+    if (target.firmwareRevision == updatedFirmwareRevision) return true;
+    auto image = selectImageForRevision(target.firmwareRevision);
+    if (!image) return false;
+    auto block = embeddedImage(*image);
+    auto installed = widenBytes(std::string_view(
+        reinterpret_cast<const char*>(block.data()) + IMAGE_REVISION_OFFSET, IMAGE_REVISION_LENGTH));
+    return installed == updatedFirmwareRevision;
+}
+
+}  // namespace
+
+int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
+    discoverAndIdentify(io, scanner, output);
+    return 0;
+}
+
+int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
+    const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
+    const auto imageSize = static_cast<std::uint32_t>(IMAGE_SIZE);
+    for (DiskRecord& target : output) {
+        if (!takesLoadedImage(target)) {
+            io.console.narrow << "  [ERROR] Firmware revision "
+                              << printableAscii(target.firmwareRevision)
+                              << " is not updated by this image; the disk was left unchanged."
+                              << lineEnd << lineEnd;
+            target.resultCode = RESULT_NOT_FOR_THIS_IMAGE;
+            continue;
+        }
+        switch (target.driverKind) {
+            case DriverKind::Inbox:
+                target.resultCode = inboxUpdateDisk(io, target, imageSize);
+                break;
+            case DriverKind::VrocRaidMember:
+            case DriverKind::VrocNonRaid:
+                target.resultCode = vrocUpdateDisk(io, target, imageSize, vrocPort);
+                break;
+            default:
+                target.resultCode = rstUpdateDisk(io, target, imageSize);
+                break;
+        }
+    }
+    return 0;
+}
+
+}  // namespace velo

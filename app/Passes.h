@@ -1,0 +1,23 @@
+// The scan pass and the update pass: discovery, identify, and (update pass only) the firmware
+// update of every target, each dispatched to the driver stack that serves it.
+#pragma once
+
+#include <cstdint>
+
+#include "discovery/DiskRecord.h"
+#include "report/Console.h"
+
+namespace velo {
+
+// The two record lists of one pass; a scanner serves exactly one pass.
+struct DiskScanner {
+    DiskList discovered;
+    DiskList targets;
+};
+
+// Discovery and identify; appends every target to output. Sends no firmware.
+int runScanPass(Io& io, DiskScanner& scanner, DiskList& output);
+// Discovery and identify again, then the update of every target in output, in order.
+int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output);
+
+}  // namespace velo

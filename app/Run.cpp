@@ -1,0 +1,55 @@
+#include "app/Run.h"
+
+#include "app/ImageCatalogue.h"
+#include "app/Passes.h"
+#include "app/RunContext.h"
+#include "platform/Text.h"
+#include "report/Console.h"
+#include "report/Report.h"
+#include "report/TimeString.h"
+
+namespace velo {
+
+bool silentMode = false;
+
+int runVelo(Platform& platform, const RunOptions& options) {
+    Console console(platform);
+    Io io{platform, console};
+
+    // A failed start-up is told and the run goes on as after a success.
+    switch (platform.startUp()) {
+        case StartupStatus::ModuleHandleFailed:
+            console.printWide(L"Fatal Error: GetModuleHandle failed\n");
+            break;
+        case StartupStatus::FrameworkFailed:
+            console.printWide(L"Fatal Error: MFC initialization failed\n");
+            break;
+        case StartupStatus::Ok:
+            break;
+    }
+
+    DiskScanner scanPassScanner;
+    RunContext context;
+    context.logFilePath = options.logFilePath;
+    context.inputCommand = options.inputCommand;
+    silentMode = options.silent;
+
+    context.startTime = widenBytes(makeTimeString(platform));
+    console.wide << lineEnd << L" >> VELO Started " << lineEnd << lineEnd;
+
+    DiskList scanTargets;
+    runScanPass(io, scanPassScanner, scanTargets);
+    if (!scanTargets.empty()) {
+        const std::wstring firstRevision = scanTargets.front().firmwareRevision;
+        if (auto image = selectImageForRevision(firstRevision)) {
+            loadFirmwareImage(*image);
+            runUpdatePass(io, context.scanner, context.disks);
+        }
+    }
+
+    reportResults(io, context);
+    console.flush();
+    return 0;
+}
+
+}  // namespace velo

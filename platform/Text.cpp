@@ -1,0 +1,143 @@
+#include "platform/Text.h"
+
+#include <cstdint>
+
+namespace velo {
+
+namespace {
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+void appendWide(std::wstring& out, std::uint32_t cp) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<wchar_t>(0xD800 + (cp >> 10));
+            out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+            return;
+        }
+    }
+    out += static_cast<wchar_t>(cp);
+}
+
+bool isHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
+std::string toUtf8(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto unit = static_cast<std::uint32_t>(text[i]);
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (isHighSurrogate(unit) && i + 1 < text.size() &&
+                isLowSurrogate(static_cast<std::uint32_t>(text[i + 1]))) {
+                auto low = static_cast<std::uint32_t>(text[++i]);
+                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                continue;
+            }
+        }
+        if (isHighSurrogate(unit) || isLowSurrogate(unit) || unit > 0x10FFFF) {
+            out += '?';
+        } else {
+            appendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
+std::wstring fromUtf8(std::string_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
+                                           : (lead >> 3) == 0x1E ? 4 : 0;
+        std::uint32_t cp = length == 1 ? lead : length == 2 ? (lead & 0x1F)
+                                              : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        if (valid) {
+            static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+            valid = cp >= smallest[length] && cp <= 0x10FFFF && !isHighSurrogate(cp) &&
+                    !isLowSurrogate(cp);
+        }
+        if (valid) {
+            appendWide(out, cp);
+            i += length;
+        } else {
+            out += L'\uFFFD';
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string lowBytes(std::wstring_view text) {
+    std::string out(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out[i] = static_cast<char>(static_cast<std::uint32_t>(text[i]) & 0xFF);
+    }
+    return out;
+}
+
+std::wstring widenBytes(std::string_view bytes) {
+    std::wstring out(bytes.size(), L'\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    }
+    return out;
+}
+
+std::wstring_view beforeFirstNul(std::wstring_view text) {
+    return text.substr(0, text.find(L'\0'));
+}
+
+std::string printableAscii(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        out += (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
+std::wstring upperAscii(std::wstring_view text) {
+    std::wstring out(text);
+    for (wchar_t& c : out) {
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    return out;
+}
+
+std::wstring lowerAscii(std::wstring_view text) {
+    std::wstring out(text);
+    for (wchar_t& c : out) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return out;
+}
+
+}  // namespace velo

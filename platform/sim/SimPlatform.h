@@ -1,0 +1,66 @@
+// The platform on a simulated machine: a Windows storage stack described by a machine file.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace velo::sim {
+
+struct Machine;
+
+// Loads a machine description (JSON). On failure returns nothing and error names the source
+// and the field at fault.
+std::unique_ptr<Machine> loadMachineText(std::string_view json, const std::string& sourceName,
+                                         std::string& error);
+std::unique_ptr<Machine> loadMachineFile(const std::wstring& path, std::string& error);
+// The machine that the host build runs on without /machine.
+std::unique_ptr<Machine> loadDefaultMachine();
+
+struct ShownMessage {
+    std::wstring caption;
+    std::wstring text;
+};
+
+// Where a run of the program shows what the simulated machine prints: standard output, and the
+// message box on standard error. Tests leave both empty and read what was captured.
+struct Echo {
+    std::function<void(std::string_view)> out;
+    std::function<void(std::string_view)> err;
+};
+
+class SimPlatform : public Platform {
+public:
+    explicit SimPlatform(std::unique_ptr<Machine> machine, Echo echo = {});
+    ~SimPlatform() override;
+
+    StartupStatus startUp() override;
+    std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
+                                                 std::uint32_t flags) override;
+    OpenResult openDevice(const std::wstring& path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t flags) override;
+    void showMessage(const std::wstring& caption, const std::wstring& text) override;
+    std::optional<LocalTime> localTime() override;
+    void writeOutput(std::string_view bytes) override;
+    bool writeTextFile(const std::wstring& path, std::string_view text) override;
+
+    Machine& machine() { return *machine_; }
+    const std::string& output() const { return output_; }
+    const std::vector<ShownMessage>& messages() const { return messages_; }
+    // A fixed clock for tests; nothing makes the clock unreadable.
+    void setClock(std::optional<LocalTime> time, bool readable = true);
+
+private:
+    std::unique_ptr<Machine> machine_;
+    Echo echo_;
+    std::string output_;
+    std::vector<ShownMessage> messages_;
+    std::optional<LocalTime> fixedTime_;
+    bool clockReadable_ = true;
+};
+
+}  // namespace velo::sim
