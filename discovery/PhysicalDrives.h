@@ -1,12 +1,23 @@
 // The supported maker's NVMe disks on the inbox driver.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "discovery/DiskRecord.h"
 #include "report/Console.h"
 
 namespace velo {
+
+// The maker's PCI vendor id, as it appears in the parent device's instance id.
+inline constexpr std::wstring_view MAKER_VENDOR_ID = L"VEN_7A3C";
+
+// Reads one text property of the device at this index; text is unchanged when it fails.
+bool readDeviceTextProperty(DeviceInfoSet& deviceInfoSet, std::uint32_t index,
+                            const PropertyKey& propertyKey, std::wstring& text);
+
+// "\\.\PHYSICALDRIVE<n>"
+std::wstring physicalDrivePath(std::uint32_t deviceNumber);
 
 // Appends one inbox candidate per present disk of the maker that names NVMe in a hardware id.
 // False when the device set cannot be built or a matching disk cannot be opened.

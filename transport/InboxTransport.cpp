@@ -1,7 +1,126 @@
 #include "transport/InboxTransport.h"
 
+#include <algorithm>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "app/ImageCatalogue.h"
+#include "transport/FirmwareChunks.h"
+#include "transport/MiniportFirmware.h"
+
 namespace velo {
 
-int inboxUpdateDisk(Io&, const DiskRecord&, std::uint32_t) { return 1; }
+namespace {
+
+class FirmwareRequests {
+public:
+    FirmwareRequests(DeviceFile& device, std::uint32_t chunk)
+        : device_(device), buffer_(fw::REQUEST_OVERHEAD + chunk), request_(buffer_) {}
+
+    ByteView& request() { return request_; }
+
+    // Sends the buffer in both directions; true when the call completed with status 0.
+    bool send() {
+        const auto length = static_cast<std::uint32_t>(buffer_.size());
+        auto result = device_.control(srb::IOCTL_SCSI_MINIPORT, buffer_, length);
+        if (!result.ok) return false;
+        status_ = srb::returnCode(request_);
+        return true;
+    }
+    std::uint32_t status() const { return status_; }
+
+private:
+    DeviceFile& device_;
+    std::vector<std::uint8_t> buffer_;
+    ByteView request_;
+    std::uint32_t status_ = 0;
+};
+
+// The first writable slot of the get-info reply, or a result code. The reply's data offset
+// and slot count come from the driver, so every byte read is checked against the buffer.
+std::optional<std::uint8_t> chooseSlot(FirmwareRequests& requests, int& result) {
+    fw::putRequest(requests.request(), fw::FUNCTION_GET_INFO);
+    if (!requests.send() || requests.status() != fw::STATUS_SUCCESS) {
+        result = INBOX_REQUEST_FAILED;
+        return std::nullopt;
+    }
+    const ByteView& reply = requests.request();
+    const std::uint64_t info = reply.u32(fw::BLOCK_DATA_OFFSET);
+    if (!reply.fits(info, fw::INFO_SLOTS)) {
+        result = INBOX_REQUEST_FAILED;
+        return std::nullopt;
+    }
+    const std::uint8_t slotCount = reply.u8(info + fw::INFO_SLOT_COUNT);
+    if (reply.u8(info + fw::INFO_UPGRADE_SUPPORT) == 0 || slotCount == 0) {
+        result = INBOX_NOT_ACCEPTED;
+        return std::nullopt;
+    }
+    for (std::size_t entry = 0; entry < slotCount; ++entry) {
+        const std::uint64_t slot = info + fw::INFO_SLOTS + entry * fw::SLOT_ENTRY_SIZE;
+        if (!reply.fits(slot, fw::SLOT_ENTRY_SIZE)) {
+            result = INBOX_REQUEST_FAILED;
+            return std::nullopt;
+        }
+        if (reply.u8(slot + fw::SLOT_READ_ONLY) == 0) return reply.u8(slot + fw::SLOT_NUMBER);
+    }
+    result = INBOX_NOT_ACCEPTED;
+    return std::nullopt;
+}
+
+// Sends the image in rising offset order; the last piece carries only the bytes that remain.
+bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
+              std::uint32_t chunk) {
+    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
+        const auto piece = image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
+        ByteView& request = requests.request();
+        fw::putRequest(request, fw::FUNCTION_DOWNLOAD);
+        request.putU32(fw::DOWNLOAD_VERSION, fw::DOWNLOAD_VERSION_VALUE);
+        request.putU32(fw::DOWNLOAD_SIZE_FIELD, fw::DOWNLOAD_SIZE_VALUE);
+        request.putU64(fw::DOWNLOAD_OFFSET, offset);
+        request.putU64(fw::DOWNLOAD_BUFFER_SIZE, piece.size());
+        request.putBytes(fw::DOWNLOAD_IMAGE, piece);
+        if (!requests.send() || requests.status() != fw::STATUS_SUCCESS) return false;
+    }
+    return true;
+}
+
+int activate(FirmwareRequests& requests, std::uint8_t slot) {
+    ByteView& request = requests.request();
+    fw::putRequest(request, fw::FUNCTION_ACTIVATE);
+    request.putU32(fw::ACTIVATE_VERSION, fw::ACTIVATE_VERSION_VALUE);
+    request.putU32(fw::ACTIVATE_SIZE_FIELD, fw::ACTIVATE_SIZE_VALUE);
+    request.putU8(fw::ACTIVATE_SLOT, slot);
+    if (!requests.send()) return INBOX_REQUEST_FAILED;
+    switch (requests.status()) {
+        case fw::STATUS_SUCCESS:
+            return INBOX_UPDATED;
+        case fw::STATUS_POWER_CYCLE_REQUIRED:
+            // The new image runs only after the drive is power-cycled.
+            return INBOX_REBOOT_REQUIRED;
+        default:
+            return INBOX_NOT_ACCEPTED;
+    }
+}
+
+}  // namespace
+
+int inboxUpdateDisk(Io& io, const DiskRecord& disk, std::uint32_t imageSize) {
+    if (imageSize > imageBuffer.size()) return INBOX_NOT_ACCEPTED;
+    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
+
+    auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
+                                         OPEN_FLAGS_NONE);
+    if (!opened.file) return INBOX_REQUEST_FAILED;
+    FirmwareRequests requests(*opened.file, chunk);
+
+    int result = INBOX_UPDATED;
+    auto slot = chooseSlot(requests, result);
+    if (!slot) return result;
+    if (!download(requests, std::span<const std::uint8_t>(imageBuffer).first(imageSize), chunk)) {
+        return INBOX_REQUEST_FAILED;
+    }
+    return activate(requests, *slot);
+}
 
 }  // namespace velo

@@ -8,8 +8,13 @@
 
 namespace velo {
 
-// Installs the loaded image on the disk. 0 updated, 1602 activation needs a restart,
-// 1 the drive cannot take it, 5 a request failed.
+inline constexpr int INBOX_UPDATED = 0;
+inline constexpr int INBOX_REBOOT_REQUIRED = 1602;
+inline constexpr int INBOX_NOT_ACCEPTED = 1;  // no upgrade support, no writable slot, refused
+inline constexpr int INBOX_REQUEST_FAILED = 5;
+
+// Installs the first imageSize bytes of the loaded image on the disk: slot information,
+// download in chunks of the disk's granularity, activation.
 int inboxUpdateDisk(Io& io, const DiskRecord& disk, std::uint32_t imageSize);
 
 }  // namespace velo
