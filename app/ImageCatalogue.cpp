@@ -24,7 +24,8 @@ constexpr std::array<std::array<std::wstring_view, 4>, IMAGE_COUNT> REVISION_TAB
 }  // namespace
 
 std::span<const std::uint8_t> embeddedImage(int imageNumber) {
-    if (imageNumber < 1 || imageNumber > IMAGE_COUNT) return {};
+    if (imageNumber < 1 || imageNumber > IMAGE_COUNT)
+        return {};
     // The block holds image 4 first and image 1 last.
     auto position = static_cast<std::size_t>(IMAGE_COUNT - imageNumber);
     return {veloImageBlocks + position * IMAGE_SIZE, IMAGE_SIZE};
@@ -33,14 +34,16 @@ std::span<const std::uint8_t> embeddedImage(int imageNumber) {
 std::optional<int> selectImageForRevision(std::wstring_view revision) {
     for (int image = 1; image <= IMAGE_COUNT; ++image) {
         const auto& group = REVISION_TABLE[static_cast<std::size_t>(image - 1)];
-        if (std::find(group.begin(), group.end(), revision) != group.end()) return image;
+        if (std::find(group.begin(), group.end(), revision) != group.end())
+            return image;
     }
     return std::nullopt;
 }
 
 void loadFirmwareImage(int imageNumber) {
     auto image = embeddedImage(imageNumber);
-    if (image.size() != IMAGE_SIZE) return;
+    if (image.size() != IMAGE_SIZE)
+        return;
     toolTitle = TOOL_TITLE_PREFIX;
     std::copy(image.begin(), image.end(), imageBuffer.begin());
     updatedFirmwareRevision = widenBytes(

@@ -27,8 +27,8 @@ int launch(const std::vector<std::wstring>& args, const std::wstring& argumentTe
             hooks.writeStderr("velo: " + error + "\n");
             return EXIT_BAD_COMMAND_LINE;
         }
-        platform = std::make_unique<sim::SimPlatform>(std::move(machine),
-                                                      sim::Echo{hooks.writeStdout, hooks.writeStderr});
+        platform = std::make_unique<sim::SimPlatform>(
+            std::move(machine), sim::Echo{hooks.writeStdout, hooks.writeStderr});
     } else {
         platform = hooks.defaultPlatform();
     }

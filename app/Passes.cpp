@@ -27,7 +27,8 @@ std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output)
     enumeratePhysicalDrives(io, scanner.discovered);
 
     std::int32_t vrocPort = -1;
-    if (scanner.discovered.empty()) return vrocPort;
+    if (scanner.discovered.empty())
+        return vrocPort;
 
     for (const DiskRecord& candidate : scanner.discovered) {
         bool intelCandidate = false;
@@ -58,12 +59,15 @@ std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output)
 // The image was chosen from the first target's revision. Another target may take it only
 // when its own revision selects the same image, or when it already runs that image.
 bool takesLoadedImage(const DiskRecord& target) {
-    if (target.firmwareRevision == updatedFirmwareRevision) return true;
+    if (target.firmwareRevision == updatedFirmwareRevision)
+        return true;
     auto image = selectImageForRevision(target.firmwareRevision);
-    if (!image) return false;
+    if (!image)
+        return false;
     auto block = embeddedImage(*image);
-    auto installed = widenBytes(std::string_view(
-        reinterpret_cast<const char*>(block.data()) + IMAGE_REVISION_OFFSET, IMAGE_REVISION_LENGTH));
+    auto installed = widenBytes(
+        std::string_view(reinterpret_cast<const char*>(block.data()) + IMAGE_REVISION_OFFSET,
+                         IMAGE_REVISION_LENGTH));
     return installed == updatedFirmwareRevision;
 }
 

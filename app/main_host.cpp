@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     std::wstring argumentText;
     for (int i = 1; i < argc; ++i) {
         args.push_back(velo::fromUtf8(argv[i]));
-        if (i > 1) argumentText += L' ';
+        if (i > 1)
+            argumentText += L' ';
         argumentText += args.back();
     }
 

@@ -33,7 +33,8 @@ int identifyInboxDisk(Io& io, DiskRecord disk, DiskList& targets) {
     query::putIdentifyControllerQuery(request);
     auto result = opened.file->control(srb::IOCTL_STORAGE_QUERY_PROPERTY, buffer,
                                        static_cast<std::uint32_t>(buffer.size()));
-    if (!result.ok) return 5;
+    if (!result.ok)
+        return 5;
 
     ByteView identify(request.slice(query::IDENTIFY_DATA, query::IDENTIFY_DATA_SIZE));
     disk.serialNumber += identifyText(identify, nvme::SERIAL_NUMBER, nvme::SERIAL_NUMBER_SIZE);

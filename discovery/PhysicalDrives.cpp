@@ -10,7 +10,8 @@ namespace velo {
 bool readDeviceTextProperty(DeviceInfoSet& deviceInfoSet, std::uint32_t index,
                             const PropertyKey& propertyKey, std::wstring& text) {
     auto value = deviceInfoSet.textProperty(index, propertyKey);
-    if (!value) return false;
+    if (!value)
+        return false;
     text = std::move(*value);
     return true;
 }
@@ -36,7 +37,8 @@ IdOutcome tryHardwareId(Io& io, DeviceInfoSet& disks, std::uint32_t index, DiskL
     }
     auto opened = io.platform.openDevice(diskInterface.devicePath, ACCESS_READ_WRITE,
                                          SHARE_READ_WRITE, OPEN_FLAGS_NONE);
-    if (!opened.file) return IdOutcome::OpenFailed;
+    if (!opened.file)
+        return IdOutcome::OpenFailed;
 
     std::array<std::uint8_t, query::DEVICE_NUMBER_SIZE> reply{};
     auto result = opened.file->control(srb::IOCTL_STORAGE_GET_DEVICE_NUMBER, reply, 0);
@@ -50,8 +52,10 @@ IdOutcome tryHardwareId(Io& io, DeviceInfoSet& disks, std::uint32_t index, DiskL
 }  // namespace
 
 bool enumeratePhysicalDrives(Io& io, DiskList& discovered) {
-    auto disks = io.platform.deviceInfoSet(DISK_INTERFACE_CLASS, SET_PRESENT | SET_DEVICE_INTERFACE);
-    if (!disks) return false;
+    auto disks =
+        io.platform.deviceInfoSet(DISK_INTERFACE_CLASS, SET_PRESENT | SET_DEVICE_INTERFACE);
+    if (!disks)
+        return false;
 
     for (std::uint32_t index = 0; disks->deviceAt(index); ++index) {
         std::wstring parent;
@@ -60,13 +64,17 @@ bool enumeratePhysicalDrives(Io& io, DiskList& discovered) {
             continue;
         }
         auto hardwareIds = disks->hardwareIds(index);
-        if (!hardwareIds) continue;
+        if (!hardwareIds)
+            continue;
         for (const std::wstring& hardwareId : *hardwareIds) {
-            if (hardwareId.find(L"NVMe") == std::wstring::npos) continue;
+            if (hardwareId.find(L"NVMe") == std::wstring::npos)
+                continue;
             const IdOutcome outcome = tryHardwareId(io, *disks, index, discovered);
             // A matching disk that cannot be opened ends the whole walk.
-            if (outcome == IdOutcome::OpenFailed) return false;
-            if (outcome == IdOutcome::TurnEnded) break;
+            if (outcome == IdOutcome::OpenFailed)
+                return false;
+            if (outcome == IdOutcome::TurnEnded)
+                break;
         }
     }
     return true;

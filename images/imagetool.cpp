@@ -45,7 +45,8 @@ std::vector<unsigned char> makePlaceholder(int number) {
 
 bool readFile(const std::string& path, std::vector<unsigned char>& bytes) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
 }
@@ -60,7 +61,8 @@ bool check(const std::string& path, int number, const std::vector<unsigned char>
     if (std::memcmp(&image[IMAGE_REVISION_OFFSET], expected, 8) != 0) {
         std::string found(reinterpret_cast<const char*>(&image[IMAGE_REVISION_OFFSET]), 8);
         for (char& c : found) {
-            if (c < 0x20 || c > 0x7E) c = '?';
+            if (c < 0x20 || c > 0x7E)
+                c = '?';
         }
         std::fprintf(stderr,
                      "imagetool: %s holds revision \"%s\" at 0x3020; image %d must install %s\n",
@@ -90,9 +92,11 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) return usage();
+    if (argc < 3)
+        return usage();
     const std::string mode = argv[1];
-    if (mode != "make" && !(mode == "take" && argc == 4)) return usage();
+    if (mode != "make" && !(mode == "take" && argc == 4))
+        return usage();
     const std::string outDir = argv[argc - 1];
 
     bool ok = true;

@@ -31,24 +31,28 @@ FilePtr openFile(const std::wstring& path, bool forWriting) {
 
 bool writeTextFileToDisk(const std::wstring& path, std::string_view text) {
     FilePtr file = openFile(path, true);
-    if (!file) return false;
+    if (!file)
+        return false;
 #if defined(_WIN32)
     std::string stored(text);
 #else
     std::string stored;
     stored.reserve(text.size() + text.size() / 16);
     for (char c : text) {
-        if (c == '\n') stored += '\r';
+        if (c == '\n')
+            stored += '\r';
         stored += c;
     }
 #endif
-    bool ok = stored.empty() || std::fwrite(stored.data(), 1, stored.size(), file.get()) == stored.size();
+    bool ok =
+        stored.empty() || std::fwrite(stored.data(), 1, stored.size(), file.get()) == stored.size();
     return std::fclose(file.release()) == 0 && ok;
 }
 
 bool readFileFromDisk(const std::wstring& path, std::string& content) {
     FilePtr file = openFile(path, false);
-    if (!file) return false;
+    if (!file)
+        return false;
     content.clear();
     char chunk[65536];
     std::size_t got = 0;

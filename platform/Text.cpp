@@ -36,8 +36,12 @@ void appendWide(std::wstring& out, std::uint32_t cp) {
     out += static_cast<wchar_t>(cp);
 }
 
-bool isHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool isHighSurrogate(std::uint32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool isLowSurrogate(std::uint32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 }  // namespace
 
@@ -69,10 +73,15 @@ std::wstring fromUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                           : (lead >> 3) == 0x1E ? 4 : 0;
-        std::uint32_t cp = length == 1 ? lead : length == 2 ? (lead & 0x1F)
-                                              : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        std::size_t length = lead < 0x80           ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
+        std::uint32_t cp = length == 1   ? lead
+                           : length == 2 ? (lead & 0x1F)
+                           : length == 3 ? (lead & 0x0F)
+                                         : (lead & 0x07);
         bool valid = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k) {
             auto next = static_cast<unsigned char>(text[i + k]);
@@ -127,7 +136,8 @@ std::string printableAscii(std::wstring_view text) {
 std::wstring upperAscii(std::wstring_view text) {
     std::wstring out(text);
     for (wchar_t& c : out) {
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
     }
     return out;
 }
@@ -135,7 +145,8 @@ std::wstring upperAscii(std::wstring_view text) {
 std::wstring lowerAscii(std::wstring_view text) {
     std::wstring out(text);
     for (wchar_t& c : out) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
     }
     return out;
 }

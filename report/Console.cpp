@@ -72,7 +72,8 @@ void Console::printWide(const wchar_t* format, ...) {
             write(toUtf8(std::wstring_view(text.data(), static_cast<std::size_t>(length))));
             return;
         }
-        if (text.size() >= (1u << 20)) return;  // a format that never fits: print nothing
+        if (text.size() >= (1u << 20))
+            return;  // a format that never fits: print nothing
         text.resize(text.size() * 2);
     }
 }

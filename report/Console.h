@@ -38,8 +38,8 @@ public:
         return *this << std::basic_string_view<Char>(text);
     }
     template <std::integral Number>
-        requires(!std::same_as<Number, Char> && !std::same_as<Number, bool>)
-    ConsoleStream& operator<<(Number value) {
+    requires(!std::same_as<Number, Char> && !std::same_as<Number, bool>) ConsoleStream& operator<<(
+        Number value) {
         return *this << decimal(static_cast<long long>(value));
     }
     ConsoleStream& operator<<(Hex value);

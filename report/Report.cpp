@@ -15,11 +15,14 @@ constexpr std::wstring_view REBOOT_MESSAGE_TEXT =
     L"Downloaded firmware successfully, \nbut firmware activation requires reboot.\n";
 constexpr std::string_view FAILED_TEXT = "Unable to update firmware.\n";
 
-std::wstring wide(std::string_view ascii) { return widenBytes(ascii); }
+std::wstring wide(std::string_view ascii) {
+    return widenBytes(ascii);
+}
 
 // 1 outranks 1602, which outranks 0, whatever the order of the disks.
 std::int32_t foldResult(std::int32_t runCode, std::int32_t diskCode) {
-    if (diskCode == RETURN_SUCCESS) return runCode;
+    if (diskCode == RETURN_SUCCESS)
+        return runCode;
     if (diskCode == RETURN_REBOOT_REQUIRED) {
         return runCode == RETURN_FAILED ? RETURN_FAILED : RETURN_REBOOT_REQUIRED;
     }
@@ -62,7 +65,8 @@ ReportTexts buildReportTexts(const RunContext& context) {
             // A message box stops at the first NUL of its text, so texts that come from the
             // drive are cut there; the log keeps every character.
             message += L"\n[Disk #" + wide(index) + L"]\n";
-            message += L"Serial Number : " + std::wstring(beforeFirstNul(disk.serialNumber)) + L"\n";
+            message +=
+                L"Serial Number : " + std::wstring(beforeFirstNul(disk.serialNumber)) + L"\n";
             message += L"Current Firmware Version : " +
                        std::wstring(beforeFirstNul(disk.firmwareRevision)) + L"\n";
             message += L"Updated Firmware Version : " + updatedFirmwareRevision + L"\n";
@@ -97,7 +101,9 @@ ReportTexts buildReportTexts(const RunContext& context) {
     return texts;
 }
 
-std::wstring makeMessageCaption() { return L"VANTORA " + toolTitle; }
+std::wstring makeMessageCaption() {
+    return L"VANTORA " + toolTitle;
+}
 
 std::int32_t reportResults(Io& io, RunContext& context) {
     context.endTime = widenBytes(makeTimeString(io.platform));

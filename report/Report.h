@@ -16,7 +16,7 @@ inline constexpr std::int32_t RETURN_FAILED = 1;
 
 // The two texts of one report, built from the same facts.
 struct ReportTexts {
-    std::string logText;      // one byte per character, "\n" line ends
+    std::string logText;  // one byte per character, "\n" line ends
     std::wstring messageText;
     std::int32_t returnCode = 0;
 };

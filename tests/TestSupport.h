@@ -21,7 +21,8 @@ inline std::unique_ptr<sim::SimPlatform> makeSimPlatform(std::string_view machin
     std::string error;
     auto machine = sim::loadMachineText(machineJson, "test machine", error);
     EXPECT_TRUE(machine) << error;
-    if (!machine) return nullptr;
+    if (!machine)
+        return nullptr;
     auto platform = std::make_unique<sim::SimPlatform>(std::move(machine));
     platform->setClock(LocalTime{2026, 12, 7, 13, 47, 38});
     return platform;
@@ -47,7 +48,9 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::wstring widePath(const std::filesystem::path& path) { return fromUtf8(path.string()); }
+inline std::wstring widePath(const std::filesystem::path& path) {
+    return fromUtf8(path.string());
+}
 
 inline std::string readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

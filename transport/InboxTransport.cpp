@@ -24,7 +24,8 @@ public:
     bool send() {
         const auto length = static_cast<std::uint32_t>(buffer_.size());
         auto result = device_.control(srb::IOCTL_SCSI_MINIPORT, buffer_, length);
-        if (!result.ok) return false;
+        if (!result.ok)
+            return false;
         status_ = srb::returnCode(request_);
         return true;
     }
@@ -62,7 +63,8 @@ std::optional<std::uint8_t> chooseSlot(FirmwareRequests& requests, int& result) 
             result = INBOX_REQUEST_FAILED;
             return std::nullopt;
         }
-        if (reply.u8(slot + fw::SLOT_READ_ONLY) == 0) return reply.u8(slot + fw::SLOT_NUMBER);
+        if (reply.u8(slot + fw::SLOT_READ_ONLY) == 0)
+            return reply.u8(slot + fw::SLOT_NUMBER);
     }
     result = INBOX_NOT_ACCEPTED;
     return std::nullopt;
@@ -72,7 +74,8 @@ std::optional<std::uint8_t> chooseSlot(FirmwareRequests& requests, int& result) 
 bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
               std::uint32_t chunk) {
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
-        const auto piece = image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
+        const auto piece =
+            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
         ByteView& request = requests.request();
         fw::putRequest(request, fw::FUNCTION_DOWNLOAD);
         request.putU32(fw::DOWNLOAD_VERSION, fw::DOWNLOAD_VERSION_VALUE);
@@ -80,7 +83,8 @@ bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
         request.putU64(fw::DOWNLOAD_OFFSET, offset);
         request.putU64(fw::DOWNLOAD_BUFFER_SIZE, piece.size());
         request.putBytes(fw::DOWNLOAD_IMAGE, piece);
-        if (!requests.send() || requests.status() != fw::STATUS_SUCCESS) return false;
+        if (!requests.send() || requests.status() != fw::STATUS_SUCCESS)
+            return false;
     }
     return true;
 }
@@ -91,7 +95,8 @@ int activate(FirmwareRequests& requests, std::uint8_t slot) {
     request.putU32(fw::ACTIVATE_VERSION, fw::ACTIVATE_VERSION_VALUE);
     request.putU32(fw::ACTIVATE_SIZE_FIELD, fw::ACTIVATE_SIZE_VALUE);
     request.putU8(fw::ACTIVATE_SLOT, slot);
-    if (!requests.send()) return INBOX_REQUEST_FAILED;
+    if (!requests.send())
+        return INBOX_REQUEST_FAILED;
     switch (requests.status()) {
         case fw::STATUS_SUCCESS:
             return INBOX_UPDATED;
@@ -106,17 +111,20 @@ int activate(FirmwareRequests& requests, std::uint8_t slot) {
 }  // namespace
 
 int inboxUpdateDisk(Io& io, const DiskRecord& disk, std::uint32_t imageSize) {
-    if (imageSize > imageBuffer.size()) return INBOX_NOT_ACCEPTED;
+    if (imageSize > imageBuffer.size())
+        return INBOX_NOT_ACCEPTED;
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
 
     auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                          OPEN_FLAGS_NONE);
-    if (!opened.file) return INBOX_REQUEST_FAILED;
+    if (!opened.file)
+        return INBOX_REQUEST_FAILED;
     FirmwareRequests requests(*opened.file, chunk);
 
     int result = INBOX_UPDATED;
     auto slot = chooseSlot(requests, result);
-    if (!slot) return result;
+    if (!slot)
+        return result;
     if (!download(requests, std::span<const std::uint8_t>(imageBuffer).first(imageSize), chunk)) {
         return INBOX_REQUEST_FAILED;
     }

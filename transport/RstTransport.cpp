@@ -3,8 +3,12 @@
 namespace velo {
 
 // The Intel RST transport is not built yet: it identifies nothing and updates nothing.
-int rstIdentify(Io&, DiskRecord, DiskList&) { return 8; }
+int rstIdentify(Io&, DiskRecord, DiskList&) {
+    return 8;
+}
 
-int rstUpdateDisk(Io&, const DiskRecord&, std::uint32_t) { return 1; }
+int rstUpdateDisk(Io&, const DiskRecord&, std::uint32_t) {
+    return 1;
+}
 
 }  // namespace velo

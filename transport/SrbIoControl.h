@@ -34,6 +34,8 @@ inline void putHeader(ByteView request, std::string_view signature, std::uint32_
     request.putU32(LENGTH, static_cast<std::uint32_t>(request.size() - SIZE));
 }
 
-inline std::uint32_t returnCode(const ByteView& reply) { return reply.u32(RETURN_CODE); }
+inline std::uint32_t returnCode(const ByteView& reply) {
+    return reply.u32(RETURN_CODE);
+}
 
 }  // namespace velo::srb

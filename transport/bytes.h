@@ -58,12 +58,14 @@ public:
         return {reinterpret_cast<const char*>(part.data()), part.size()};
     }
     void zero() {
-        if (!bytes_.empty()) std::memset(bytes_.data(), 0, bytes_.size());
+        if (!bytes_.empty())
+            std::memset(bytes_.data(), 0, bytes_.size());
     }
 
 private:
     std::uint64_t get(std::size_t offset, std::size_t width) const {
-        if (!fits(offset, width)) return 0;
+        if (!fits(offset, width))
+            return 0;
         std::uint64_t value = 0;
         for (std::size_t i = 0; i < width; ++i) {
             value |= static_cast<std::uint64_t>(bytes_[offset + i]) << (8 * i);
@@ -71,7 +73,8 @@ private:
         return value;
     }
     void put(std::size_t offset, std::size_t width, std::uint64_t value) {
-        if (!fits(offset, width)) return;
+        if (!fits(offset, width))
+            return;
         for (std::size_t i = 0; i < width; ++i) {
             bytes_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
         }

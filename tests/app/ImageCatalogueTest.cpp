@@ -69,9 +69,9 @@ TEST_F(ImageLoading, EachImageLoadsWithItsRevisionAndTitle) {
         EXPECT_TRUE(std::equal(imageBuffer.begin(), imageBuffer.end(), embedded));
 
         // The embedded block is the file the build made or took.
-        std::ifstream file(std::string(VELO_IMAGE_OUT_DIR) + "/image" +
-                               std::to_string(group.image) + ".bin",
-                           std::ios::binary);
+        std::ifstream file(
+            std::string(VELO_IMAGE_OUT_DIR) + "/image" + std::to_string(group.image) + ".bin",
+            std::ios::binary);
         std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
                                          std::istreambuf_iterator<char>());
         ASSERT_EQ(bytes.size(), IMAGE_SIZE);

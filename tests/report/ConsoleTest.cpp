@@ -30,8 +30,8 @@ TEST_F(Output, FourChannelsKeepCallOrder) {
 
 TEST_F(Output, HexValueThenDecimalAgain) {
     Console console(*platform);
-    console.narrow << "0x" << Hex{0} << " " << 10 << " 0x" << Hex{0xFFFFFFFF} << " " << 10
-                   << " 0x" << Hex{3221225473u} << " " << -5 << lineEnd;
+    console.narrow << "0x" << Hex{0} << " " << 10 << " 0x" << Hex{0xFFFFFFFF} << " " << 10 << " 0x"
+                   << Hex{3221225473u} << " " << -5 << lineEnd;
     console.wide << L"0x" << Hex{0xFFFFFFFF} << L" " << 1602 << lineEnd;
     EXPECT_EQ(platform->output(), "0x0 10 0xffffffff 10 0xc0000001 -5\n0xffffffff 1602\n");
 }

@@ -136,14 +136,14 @@ TEST_F(Report, CodesFoldWorstFirstWhateverTheOrder) {
         std::int32_t expected;
     };
     const std::vector<Case> cases = {
-        {{0}, 0},           {{0, 0}, 0},           {{1602}, 1602},    {{0, 1602}, 1602},
-        {{1602, 0}, 1602},  {{1602, 3}, 1},        {{3, 1602}, 1},    {{1, 0}, 1},
-        {{0, 5}, 1},        {{-1}, 1},             {{1602, 1602, 0}, 1602},
-        {{0, 1602, 5, 0}, 1},
+        {{0}, 0},          {{0, 0}, 0},    {{1602}, 1602},          {{0, 1602}, 1602},
+        {{1602, 0}, 1602}, {{1602, 3}, 1}, {{3, 1602}, 1},          {{1, 0}, 1},
+        {{0, 5}, 1},       {{-1}, 1},      {{1602, 1602, 0}, 1602}, {{0, 1602, 5, 0}, 1},
     };
     for (const Case& c : cases) {
         context.disks.clear();
-        for (auto code : c.codes) context.disks.push_back(disk(L"S", code));
+        for (auto code : c.codes)
+            context.disks.push_back(disk(L"S", code));
         EXPECT_EQ(buildReportTexts(context).returnCode, c.expected);
     }
 }
