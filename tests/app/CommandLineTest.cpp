@@ -1,0 +1,66 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace velo {
+namespace {
+
+bool parse(std::vector<std::wstring> args, CommandLine& parsed, std::string& error) {
+    return parseCommandLine(args, L"as typed", parsed, error);
+}
+
+TEST(CommandLine, NoSwitchesKeepEveryDefault) {
+    CommandLine parsed;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({}, L"", parsed, error));
+    EXPECT_FALSE(parsed.run.silent);
+    EXPECT_TRUE(parsed.run.logFilePath.empty());
+    EXPECT_TRUE(parsed.run.inputCommand.empty());
+    EXPECT_TRUE(parsed.machineFile.empty());
+    EXPECT_TRUE(parsed.traceFile.empty());
+    EXPECT_FALSE(parsed.showUsage);
+}
+
+TEST(CommandLine, SwitchesInAnyCaseAndOrder) {
+    CommandLine parsed;
+    std::string error;
+    ASSERT_TRUE(
+        parse({L"/LoG", L"C:\\logs\\Run.LOG", L"/S", L"/Machine", L"m.json", L"/TRACE", L"t.jsonl"},
+              parsed, error))
+        << error;
+    EXPECT_TRUE(parsed.run.silent);
+    EXPECT_EQ(parsed.run.logFilePath, L"C:\\logs\\Run.LOG");  // values keep their case
+    EXPECT_EQ(parsed.machineFile, L"m.json");
+    EXPECT_EQ(parsed.traceFile, L"t.jsonl");
+    EXPECT_EQ(parsed.run.inputCommand, L"as typed");
+}
+
+TEST(CommandLine, UsageSwitch) {
+    CommandLine parsed;
+    std::string error;
+    ASSERT_TRUE(parse({L"/?"}, parsed, error));
+    EXPECT_TRUE(parsed.showUsage);
+}
+
+TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
+    const std::vector<std::vector<std::wstring>> bad = {
+        {L"/x"},          {L"s"},        {L"/s", L"extra"},          {L"/log"}, {L"/log", L""},
+        {L"/log", L"/S"}, {L"/machine"}, {L"/trace", L"/log", L"f"}, {L"-s"},
+    };
+    for (const auto& args : bad) {
+        CommandLine parsed;
+        std::string error;
+        EXPECT_FALSE(parse(args, parsed, error)) << args[0].size();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(CommandLine, UsageNamesEverySwitch) {
+    const std::string usage = usageText();
+    for (const char* name : {"/s", "/log FILE", "/machine FILE", "/trace FILE", "/?"}) {
+        EXPECT_NE(usage.find(name), std::string::npos) << name;
+    }
+}
+
+}  // namespace
+}  // namespace velo
