@@ -1,0 +1,112 @@
+// Every Windows value VELO writes down itself (interface classes, property keys, flags, error
+// codes; later the wire layouts and control codes of the storage requests) is held here
+// against the SDK that mingw-w64 ships, so that a wrong digit fails the build instead of a
+// device request.
+//
+// Order matters. VELO's headers come first: some of their constants carry the published
+// Windows names (IOCTL_SCSI_MINIPORT and the like), which the Windows headers define as
+// macros. Each such value is captured below under a name of our own before any Windows header
+// is read, and compared with the macro afterwards:
+//
+//     constexpr std::uint32_t ourScsiMiniport = velo::IOCTL_SCSI_MINIPORT;   // before windows.h
+//     static_assert(ourScsiMiniport == IOCTL_SCSI_MINIPORT);                  // after it
+//
+// Layouts are held the same way: our size or offset constant against sizeof / offsetof of the
+// SDK structure (SRB_IO_CONTROL, STORAGE_PROPERTY_QUERY, STORAGE_PROTOCOL_SPECIFIC_DATA,
+// STORAGE_DEVICE_NUMBER, NVME_IDENTIFY_CONTROLLER_DATA).
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/Platform.h"
+#include "platform/win32/SdkChecks.h"
+
+// VELO values captured under names the Windows headers cannot reach.
+namespace ours {
+
+constexpr std::uint32_t setPresent = velo::SET_PRESENT;
+constexpr std::uint32_t setAllClasses = velo::SET_ALL_CLASSES;
+constexpr std::uint32_t setDeviceInterface = velo::SET_DEVICE_INTERFACE;
+constexpr std::uint32_t accessReadWrite = velo::ACCESS_READ_WRITE;
+constexpr std::uint32_t shareReadWrite = velo::SHARE_READ_WRITE;
+constexpr std::uint32_t openFlagsNormalOverlapped = velo::OPEN_FLAGS_NORMAL_OVERLAPPED;
+constexpr std::uint32_t errorFileNotFound = velo::SYSTEM_ERROR_FILE_NOT_FOUND;
+constexpr std::uint32_t errorAccessDenied = velo::SYSTEM_ERROR_ACCESS_DENIED;
+constexpr std::uint32_t errorInvalidParameter = velo::SYSTEM_ERROR_INVALID_PARAMETER;
+constexpr std::uint32_t errorInsufficientBuffer = velo::SYSTEM_ERROR_INSUFFICIENT_BUFFER;
+
+}  // namespace ours
+
+#include <windows.h>
+// The one place where the SDK's GUIDs and property keys are defined rather than declared.
+#include <initguid.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
+#include <nvme.h>
+#include <devpkey.h>
+#include <setupapi.h>
+
+#include "platform/win32/SdkTypes.h"
+
+namespace {
+
+constexpr std::uint32_t sdk(unsigned long value) { return static_cast<std::uint32_t>(value); }
+
+// Device information sets.
+static_assert(ours::setPresent == sdk(DIGCF_PRESENT));
+static_assert(ours::setAllClasses == sdk(DIGCF_ALLCLASSES));
+static_assert(ours::setDeviceInterface == sdk(DIGCF_DEVICEINTERFACE));
+// The cbSize that an x64 system expects in an interface detail.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8);
+
+// Device opens.
+static_assert(ours::accessReadWrite == sdk(GENERIC_READ | GENERIC_WRITE));
+static_assert(ours::shareReadWrite == sdk(FILE_SHARE_READ | FILE_SHARE_WRITE));
+static_assert(ours::openFlagsNormalOverlapped ==
+              sdk(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED));
+
+// System error codes.
+static_assert(ours::errorFileNotFound == sdk(ERROR_FILE_NOT_FOUND));
+static_assert(ours::errorAccessDenied == sdk(ERROR_ACCESS_DENIED));
+static_assert(ours::errorInvalidParameter == sdk(ERROR_INVALID_PARAMETER));
+static_assert(ours::errorInsufficientBuffer == sdk(ERROR_INSUFFICIENT_BUFFER));
+
+// Wire layouts and control codes of the storage requests go here.
+
+bool sameGuid(const velo::Guid& ours, const GUID& sdkGuid) {
+    GUID converted = velo::toSdkGuid(ours);
+    return std::memcmp(&converted, &sdkGuid, sizeof(GUID)) == 0;
+}
+
+bool sameKey(const velo::PropertyKey& ours, const DEVPROPKEY& sdkKey) {
+    DEVPROPKEY converted = velo::toSdkPropertyKey(ours);
+    return std::memcmp(&converted.fmtid, &sdkKey.fmtid, sizeof(GUID)) == 0 &&
+           converted.pid == sdkKey.pid;
+}
+
+}  // namespace
+
+namespace velo {
+
+// The SDK defines GUIDs and property keys as variables, not constants, so they are compared
+// when the program starts. The comparison goes through the same conversion that the device
+// calls use.
+std::vector<std::string> sdkIdentifierMismatches() {
+    std::vector<std::string> differing;
+    auto guid = [&](const char* name, const Guid& ours, const GUID& sdkGuid) {
+        if (!sameGuid(ours, sdkGuid)) differing.emplace_back(name);
+    };
+    auto key = [&](const char* name, const PropertyKey& ours, const DEVPROPKEY& sdkKey) {
+        if (!sameKey(ours, sdkKey)) differing.emplace_back(name);
+    };
+    guid("GUID_DEVINTERFACE_DISK", DISK_INTERFACE_CLASS, GUID_DEVINTERFACE_DISK);
+    guid("GUID_DEVINTERFACE_STORAGEPORT", STORAGE_PORT_INTERFACE_CLASS,
+         GUID_DEVINTERFACE_STORAGEPORT);
+    key("DEVPKEY_Device_DriverDesc", PROPERTY_DRIVER_DESC, DEVPKEY_Device_DriverDesc);
+    key("DEVPKEY_Device_LocationInfo", PROPERTY_LOCATION_INFO, DEVPKEY_Device_LocationInfo);
+    key("DEVPKEY_Device_Parent", PROPERTY_PARENT, DEVPKEY_Device_Parent);
+    key("DEVPKEY_Device_InstanceId", PROPERTY_INSTANCE_ID, DEVPKEY_Device_InstanceId);
+    return differing;
+}
+
+}  // namespace velo

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Smoke test of velo.exe under wine: a run on a machine without any supported drive, its log
+# file, a bad command line, the executable's imports, and the Windows backend's own test
+# program (velo_win32_backend_test.exe of the same build) against wine's SetupAPI and named
+# pipes. Exits 77 (skipped) when velo.exe is not built.
+#
+# Usage: wine_smoke.sh VELO_EXE SCRATCH_DIR [WINEPREFIX_DIR]
+#   VELO_EXE        the velo.exe of the windows build
+#   SCRATCH_DIR     a folder for logs and outputs; created if missing
+#   WINEPREFIX_DIR  the wine prefix to use; default: a "wineprefix" folder beside VELO_EXE
+# Prints one line per check and "N passed, M failed"; exits 0 only when nothing failed.
+set -u
+
+if [[ $# -lt 2 ]]; then
+    echo "usage: $0 VELO_EXE SCRATCH_DIR [WINEPREFIX_DIR]" >&2
+    exit 2
+fi
+
+if [[ ! -f $1 ]]; then
+    echo "SKIP: $1 is not built (cmake --preset windows && cmake --build --preset windows)"
+    exit 77
+fi
+velo_exe=$(realpath -- "$1")
+mkdir -p -- "$2"
+scratch=$(realpath -- "$2")
+build_dir=$(dirname -- "$velo_exe")
+prefix=${3:-$build_dir/wineprefix}
+mkdir -p -- "$prefix"
+
+export WINEPREFIX=$(realpath -- "$prefix")
+export WINEDEBUG=-all
+# No prompts to install browser or .NET runtimes while the prefix is made; no windows.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+wine=${WINE:-wine}
+objdump=${VELO_MINGW_OBJDUMP:-x86_64-w64-mingw32-objdump}
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "PASS: $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL: $1"; }
+
+# A path in the tree as wine's Z: drive shows it.
+windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
+
+# The whole file, byte for byte (a trailing newline is kept).
+file_bytes() { LC_ALL=C cat -- "$1"; printf x; }
+
+# Runs velo.exe with the given arguments: stdout, stderr and the exit status land in
+# $scratch/NAME.out, NAME.err and NAME.status. Wine keeps inherited descriptors open in the
+# server, so the outputs go to files, never to pipes.
+run_velo() {
+    local name=$1
+    shift
+    (cd -- "$scratch" && "$wine" "$velo_exe" "$@" </dev/null >"$name.out" 2>"$name.err")
+    echo $? >"$scratch/$name.status"
+}
+status_of() { cat -- "$scratch/$1.status"; }
+
+if ! command -v "$wine" >/dev/null || ! command -v wineserver >/dev/null; then
+    echo "wine is not installed"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+
+trap 'wineserver -k >/dev/null 2>&1' EXIT
+wineserver -p
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1
+
+# --- The executable itself ---
+imports=$("$objdump" -p "$velo_exe" 2>/dev/null | awk '/DLL Name:/ {print $3}')
+foreign=$(grep -viE '^(kernel32|user32|setupapi|shell32|msvcrt|ucrtbase|api-ms-win-crt-.*)\.dll$' \
+          <<<"$imports")
+if [[ -n $imports && -z $foreign ]]; then
+    pass "velo.exe imports only Windows system DLLs"
+else
+    fail "velo.exe imports: ${imports//$'\n'/ }"
+fi
+if "$objdump" -p "$velo_exe" 2>/dev/null | grep -Eq '^Subsystem[[:space:]]+00000002'; then
+    pass "velo.exe is a GUI-subsystem program"
+else
+    fail "velo.exe is not a GUI-subsystem program"
+fi
+version_strings=$(LC_ALL=C strings -a -el "$velo_exe")
+if LC_ALL=C grep -aqF 'level="asInvoker"' "$velo_exe" &&
+   grep -qxF 'VELO firmware update' <<<"$version_strings" &&
+   grep -qxF '1.0.2' <<<"$version_strings"; then
+    pass "velo.exe carries its manifest (asInvoker) and version information"
+else
+    fail "velo.exe lacks its manifest or version information"
+fi
+
+# --- A silent run on a machine without any supported drive ---
+run_velo silent /s
+silent_out=$(tr -d '\r' <"$scratch/silent.out")
+if [[ $(status_of silent) == 0 ]]; then
+    pass "/s exits with status 0"
+else
+    fail "/s exits with status $(status_of silent): $(head -c 300 "$scratch/silent.err")"
+fi
+if grep -qxF ' >> VELO Started ' <<<"$silent_out" &&
+   grep -qxF ' >> VELO Ended (Return Code : 1)' <<<"$silent_out"; then
+    pass "/s prints the start banner and the end banner with return code 1"
+else
+    fail "/s output: $(head -c 300 "$scratch/silent.out")"
+fi
+if [[ ! -s $scratch/silent.err ]]; then
+    pass "/s writes nothing on standard error"
+else
+    fail "/s wrote on standard error: $(head -c 300 "$scratch/silent.err")"
+fi
+
+# --- The result log, at a path with blanks in it ---
+log_dir="$scratch/log folder"
+log="$log_dir/no disk.log"
+mkdir -p -- "$log_dir"
+rm -f -- "$log"
+run_velo logged /s /log "$(windows_path "$log")"
+if [[ $(status_of logged) == 0 && -f $log ]]; then
+    log_bytes=$(file_bytes "$log")
+    log_bytes=${log_bytes%x}
+    if [[ $log_bytes == *$'[No Disk]\r\n'* &&
+          $log_bytes == *$'Result Details : No disks are available for download.\r\n'* ]]; then
+        pass "/log writes the no-disk result"
+    else
+        fail "/log content: $(head -c 400 "$log" | od -c | head -n 8)"
+    fi
+    lines=$(LC_ALL=C tr -cd '\n' <"$log" | wc -c)
+    crlf_lines=$(LC_ALL=C grep -c $'\r$' "$log")
+    if [[ $lines -gt 0 && $lines == "$crlf_lines" && $log_bytes == *$'\r\n' ]]; then
+        pass "/log ends every line with CR LF"
+    else
+        fail "/log has $lines line ends, $crlf_lines of them CR LF"
+    fi
+    if [[ $(LC_ALL=C head -c 3 "$log" | od -An -tx1 | tr -d ' \n') != efbbbf ]]; then
+        pass "/log writes no byte-order mark"
+    else
+        fail "/log starts with a byte-order mark"
+    fi
+    if LC_ALL=C grep -q "^Input Command : /s /log .*no disk\.log" "$log"; then
+        pass "/log echoes the argument text as typed"
+    else
+        fail "/log input command: $(LC_ALL=C grep -a '^Input Command' "$log")"
+    fi
+else
+    fail "/log run: status $(status_of logged), log file $( [[ -f $log ]] && echo present || echo missing)"
+fi
+
+# --- A bad command line: nothing runs, nothing is written ---
+run_velo bogus /bogus
+if [[ $(status_of bogus) == 87 ]]; then
+    pass "/bogus exits with status 87"
+else
+    fail "/bogus exits with status $(status_of bogus)"
+fi
+if ! grep -qF 'VELO Started' "$scratch/bogus.out" && [[ -s $scratch/bogus.err ]]; then
+    pass "/bogus starts no run and explains on standard error"
+else
+    fail "/bogus output: $(head -c 300 "$scratch/bogus.out")"
+fi
+bogus_log="$scratch/bogus.log"
+rm -f -- "$bogus_log"
+run_velo bogus_log /s /log "$(windows_path "$bogus_log")" /bogus
+if [[ $(status_of bogus_log) == 87 && ! -e $bogus_log ]]; then
+    pass "a bad command line with /log writes no log"
+else
+    fail "bad command line with /log: status $(status_of bogus_log), log $( [[ -e $bogus_log ]] && echo written || echo absent)"
+fi
+
+# --- The backend against wine's SetupAPI, pipes, clock and files ---
+backend_test="$build_dir/velo_win32_backend_test.exe"
+if [[ -f $backend_test ]]; then
+    (cd -- "$scratch" && "$wine" "$backend_test" "$(windows_path "$scratch")" </dev/null \
+        >backend.out 2>backend.err)
+    backend_status=$?
+    if [[ $backend_status == 0 ]]; then
+        pass "backend test: $(tail -n 1 "$scratch/backend.out")"
+    else
+        fail "backend test (status $backend_status):"
+        grep -E '^FAIL|passed' "$scratch/backend.out" | sed 's/^/    /'
+    fi
+else
+    fail "backend test not built: $backend_test"
+fi
+
+echo "$passed passed, $failed failed"
+[[ $failed == 0 ]]
