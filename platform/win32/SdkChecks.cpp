@@ -50,7 +50,9 @@ constexpr std::uint32_t errorInsufficientBuffer = velo::SYSTEM_ERROR_INSUFFICIEN
 
 namespace {
 
-constexpr std::uint32_t sdk(unsigned long value) { return static_cast<std::uint32_t>(value); }
+constexpr std::uint32_t sdk(unsigned long value) {
+    return static_cast<std::uint32_t>(value);
+}
 
 // Device information sets.
 static_assert(ours::setPresent == sdk(DIGCF_PRESENT));
@@ -62,8 +64,7 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8);
 // Device opens.
 static_assert(ours::accessReadWrite == sdk(GENERIC_READ | GENERIC_WRITE));
 static_assert(ours::shareReadWrite == sdk(FILE_SHARE_READ | FILE_SHARE_WRITE));
-static_assert(ours::openFlagsNormalOverlapped ==
-              sdk(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED));
+static_assert(ours::openFlagsNormalOverlapped == sdk(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED));
 
 // System error codes.
 static_assert(ours::errorFileNotFound == sdk(ERROR_FILE_NOT_FOUND));
@@ -94,10 +95,12 @@ namespace velo {
 std::vector<std::string> sdkIdentifierMismatches() {
     std::vector<std::string> differing;
     auto guid = [&](const char* name, const Guid& ours, const GUID& sdkGuid) {
-        if (!sameGuid(ours, sdkGuid)) differing.emplace_back(name);
+        if (!sameGuid(ours, sdkGuid))
+            differing.emplace_back(name);
     };
     auto key = [&](const char* name, const PropertyKey& ours, const DEVPROPKEY& sdkKey) {
-        if (!sameKey(ours, sdkKey)) differing.emplace_back(name);
+        if (!sameKey(ours, sdkKey))
+            differing.emplace_back(name);
     };
     guid("GUID_DEVINTERFACE_DISK", DISK_INTERFACE_CLASS, GUID_DEVINTERFACE_DISK);
     guid("GUID_DEVINTERFACE_STORAGEPORT", STORAGE_PORT_INTERFACE_CLASS,

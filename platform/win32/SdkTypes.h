@@ -13,7 +13,8 @@ inline GUID toSdkGuid(const Guid& guid) {
     sdk.Data1 = guid.data1;
     sdk.Data2 = guid.data2;
     sdk.Data3 = guid.data3;
-    for (int i = 0; i < 8; ++i) sdk.Data4[i] = guid.data4[i];
+    for (int i = 0; i < 8; ++i)
+        sdk.Data4[i] = guid.data4[i];
     return sdk;
 }
 

@@ -4,13 +4,17 @@ namespace velo {
 
 namespace {
 
-std::size_t unitCount(std::span<const std::uint8_t> bytes) { return bytes.size() / 2; }
+std::size_t unitCount(std::span<const std::uint8_t> bytes) {
+    return bytes.size() / 2;
+}
 
 wchar_t unitAt(std::span<const std::uint8_t> bytes, std::size_t index) {
     return static_cast<wchar_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
 }
 
-bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool isBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 }  // namespace
 
@@ -18,7 +22,8 @@ std::string narrowPropertyText(std::span<const std::uint8_t> bytes) {
     std::string text;
     for (std::size_t i = 0; i < unitCount(bytes) && text.size() < PROPERTY_TEXT_LIMIT; ++i) {
         wchar_t unit = unitAt(bytes, i);
-        if (unit == L'\0') break;
+        if (unit == L'\0')
+            break;
         text += unit <= 0xFF ? static_cast<char>(unit) : '?';
     }
     return text;
@@ -33,11 +38,13 @@ std::vector<std::wstring> splitMultiString(std::span<const std::uint8_t> bytes) 
             current += unit;
             continue;
         }
-        if (current.empty()) return strings;
+        if (current.empty())
+            return strings;
         strings.push_back(std::move(current));
         current.clear();
     }
-    if (!current.empty()) strings.push_back(std::move(current));
+    if (!current.empty())
+        strings.push_back(std::move(current));
     return strings;
 }
 
@@ -47,9 +54,11 @@ std::wstring argumentTextOf(std::wstring_view commandLine) {
         std::size_t closing = commandLine.find(L'"', 1);
         i = closing == std::wstring_view::npos ? commandLine.size() : closing + 1;
     } else {
-        while (i < commandLine.size() && !isBlank(commandLine[i])) ++i;
+        while (i < commandLine.size() && !isBlank(commandLine[i]))
+            ++i;
     }
-    while (i < commandLine.size() && isBlank(commandLine[i])) ++i;
+    while (i < commandLine.size() && isBlank(commandLine[i]))
+        ++i;
     return std::wstring(commandLine.substr(i));
 }
 
@@ -57,7 +66,8 @@ std::wstring withoutNuls(std::wstring_view text) {
     std::wstring out;
     out.reserve(text.size());
     for (wchar_t c : text) {
-        if (c != L'\0') out += c;
+        if (c != L'\0')
+            out += c;
     }
     return out;
 }

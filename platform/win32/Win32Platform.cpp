@@ -50,8 +50,10 @@ std::optional<std::vector<std::uint8_t>> readSizedValue(Call call) {
         }
         // A value that was never fetched into a buffer of ours was not read, even when a call
         // claimed success: there is nothing to look at.
-        if (!ok || buffer.empty()) return std::nullopt;
-        if (required != 0 && required < buffer.size()) buffer.resize(required);
+        if (!ok || buffer.empty())
+            return std::nullopt;
+        if (required != 0 && required < buffer.size())
+            buffer.resize(required);
         return buffer;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
@@ -59,10 +61,12 @@ std::optional<std::vector<std::uint8_t>> readSizedValue(Call call) {
 }
 
 std::optional<std::wstring> widenUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
+    if (text.empty())
+        return std::wstring();
     int textLength = static_cast<int>(text.size());
     int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), textLength, nullptr, 0);
-    if (length <= 0) return std::nullopt;
+    if (length <= 0)
+        return std::nullopt;
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     if (MultiByteToWideChar(CP_UTF8, 0, text.data(), textLength, wide.data(), length) != length) {
         return std::nullopt;
@@ -79,35 +83,39 @@ public:
 
     std::optional<std::uint32_t> deviceAt(std::uint32_t index) override {
         SP_DEVINFO_DATA device;
-        if (!deviceData(index, device)) return std::nullopt;
+        if (!deviceData(index, device))
+            return std::nullopt;
         return device.DevInst;
     }
 
     // Property texts are narrowed to 8-bit characters and widened again as UTF-8, so an ASCII
     // text (what instance ids, descriptions and locations are) comes back unchanged.
-    std::optional<std::wstring> textProperty(std::uint32_t index,
-                                             const PropertyKey& key) override {
+    std::optional<std::wstring> textProperty(std::uint32_t index, const PropertyKey& key) override {
         SP_DEVINFO_DATA device;
-        if (!deviceData(index, device)) return std::nullopt;
+        if (!deviceData(index, device))
+            return std::nullopt;
         DEVPROPKEY sdkKey = toSdkPropertyKey(key);
         DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
         auto value = readSizedValue([&](BYTE* buffer, DWORD size, DWORD* required) {
-            return SetupDiGetDevicePropertyW(set_, &device, &sdkKey, &type, buffer, size,
-                                             required, 0);
+            return SetupDiGetDevicePropertyW(set_, &device, &sdkKey, &type, buffer, size, required,
+                                             0);
         });
-        if (!value || type != DEVPROP_TYPE_STRING) return std::nullopt;
+        if (!value || type != DEVPROP_TYPE_STRING)
+            return std::nullopt;
         return widenUtf8(narrowPropertyText(*value));
     }
 
     std::optional<std::vector<std::wstring>> hardwareIds(std::uint32_t index) override {
         SP_DEVINFO_DATA device;
-        if (!deviceData(index, device)) return std::nullopt;
+        if (!deviceData(index, device))
+            return std::nullopt;
         DWORD type = REG_NONE;
         auto value = readSizedValue([&](BYTE* buffer, DWORD size, DWORD* required) {
-            return SetupDiGetDeviceRegistryPropertyW(set_, &device, SPDRP_HARDWAREID, &type,
-                                                     buffer, size, required);
+            return SetupDiGetDeviceRegistryPropertyW(set_, &device, SPDRP_HARDWAREID, &type, buffer,
+                                                     size, required);
         });
-        if (!value || (type != REG_MULTI_SZ && type != REG_SZ)) return std::nullopt;
+        if (!value || (type != REG_MULTI_SZ && type != REG_SZ))
+            return std::nullopt;
         return splitMultiString(*value);
     }
 
@@ -165,7 +173,8 @@ private:
                 found.devInst = device.DevInst;
                 return InterfaceLookup::Found;
             }
-            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return InterfaceLookup::DetailFailed;
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+                return InterfaceLookup::DetailFailed;
         }
         return InterfaceLookup::DetailFailed;
     }
@@ -177,7 +186,8 @@ class EventHandle {
 public:
     EventHandle() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~EventHandle() {
-        if (handle_ != nullptr) CloseHandle(handle_);
+        if (handle_ != nullptr)
+            CloseHandle(handle_);
     }
     EventHandle(const EventHandle&) = delete;
     EventHandle& operator=(const EventHandle&) = delete;
@@ -187,7 +197,9 @@ private:
     HANDLE handle_;
 };
 
-ControlResult controlFailure(DWORD error) { return ControlResult{false, 0, error}; }
+ControlResult controlFailure(DWORD error) {
+    return ControlResult{false, 0, error};
+}
 
 class Win32DeviceFile final : public DeviceFile {
 public:
@@ -214,13 +226,15 @@ public:
             // A handle opened for overlapped I/O completes asynchronously; wait here so that
             // the request is finished, and the buffer filled, when control returns.
             EventHandle done;
-            if (done.get() == nullptr) return controlFailure(GetLastError());
+            if (done.get() == nullptr)
+                return controlFailure(GetLastError());
             OVERLAPPED pending{};
             pending.hEvent = done.get();
             if (!DeviceIoControl(handle_, controlCode, data, inputLength, data, outputLength,
                                  nullptr, &pending)) {
                 DWORD error = GetLastError();
-                if (error != ERROR_IO_PENDING) return controlFailure(error);
+                if (error != ERROR_IO_PENDING)
+                    return controlFailure(error);
             }
             if (!GetOverlappedResult(handle_, &pending, &returned, TRUE)) {
                 return controlFailure(GetLastError());
@@ -236,13 +250,16 @@ private:
 
 // Where an application framework would be set up for the program's module. VELO has none,
 // so there is nothing to prepare and the step always succeeds.
-bool startApplicationLayer(HMODULE /*module*/) { return true; }
+bool startApplicationLayer(HMODULE /*module*/) {
+    return true;
+}
 
 }  // namespace
 
 StartupStatus Win32Platform::startUp() {
     HMODULE module = GetModuleHandleW(nullptr);
-    if (module == nullptr) return StartupStatus::ModuleHandleFailed;
+    if (module == nullptr)
+        return StartupStatus::ModuleHandleFailed;
     return startApplicationLayer(module) ? StartupStatus::Ok : StartupStatus::FrameworkFailed;
 }
 
@@ -250,7 +267,8 @@ std::unique_ptr<DeviceInfoSet> Win32Platform::deviceInfoSet(const Guid& interfac
                                                             std::uint32_t flags) {
     GUID sdkClass = toSdkGuid(interfaceClass);
     HDEVINFO set = SetupDiGetClassDevsW(&sdkClass, nullptr, nullptr, flags);
-    if (set == INVALID_HANDLE_VALUE) return nullptr;
+    if (set == INVALID_HANDLE_VALUE)
+        return nullptr;
     return std::make_unique<Win32DeviceInfoSet>(set);
 }
 
@@ -258,10 +276,12 @@ OpenResult Win32Platform::openDevice(const std::wstring& path, std::uint32_t acc
                                      std::uint32_t share, std::uint32_t flags) {
     // The system reads the path up to its first NUL; a path holding one would open something
     // other than what was asked for.
-    if (path.find(L'\0') != std::wstring::npos) return OpenResult{nullptr, ERROR_INVALID_NAME};
+    if (path.find(L'\0') != std::wstring::npos)
+        return OpenResult{nullptr, ERROR_INVALID_NAME};
     HANDLE handle =
         CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return OpenResult{nullptr, GetLastError()};
+    if (handle == INVALID_HANDLE_VALUE)
+        return OpenResult{nullptr, GetLastError()};
     bool overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
     return OpenResult{std::make_unique<Win32DeviceFile>(handle, overlapped), 0};
 }
@@ -274,9 +294,11 @@ void Win32Platform::showMessage(const std::wstring& caption, const std::wstring&
 
 std::optional<LocalTime> Win32Platform::localTime() {
     std::time_t now = std::time(nullptr);
-    if (now == static_cast<std::time_t>(-1)) return std::nullopt;
+    if (now == static_cast<std::time_t>(-1))
+        return std::nullopt;
     std::tm calendar{};
-    if (localtime_s(&calendar, &now) != 0) return std::nullopt;
+    if (localtime_s(&calendar, &now) != 0)
+        return std::nullopt;
     return LocalTime{calendar.tm_year + 1900, calendar.tm_mon + 1, calendar.tm_mday,
                      calendar.tm_hour,        calendar.tm_min,     calendar.tm_sec};
 }
@@ -292,11 +314,13 @@ bool Win32Platform::writeTextFile(const std::wstring& path, std::string_view tex
 void writeStandardStream(StandardStream stream, std::string_view bytes) {
     HANDLE handle =
         GetStdHandle(stream == StandardStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return;
     while (!bytes.empty()) {
         DWORD piece = static_cast<DWORD>(std::min(bytes.size(), WRITE_PIECE));
         DWORD written = 0;
-        if (!WriteFile(handle, bytes.data(), piece, &written, nullptr) || written == 0) return;
+        if (!WriteFile(handle, bytes.data(), piece, &written, nullptr) || written == 0)
+            return;
         bytes.remove_prefix(std::min<std::size_t>(written, piece));
     }
 }

@@ -30,9 +30,11 @@ void writeStderr(std::string_view text) {
 // the system's: the run would read the wrong devices' properties.
 bool identifiersMatchSdk() {
     auto differing = velo::sdkIdentifierMismatches();
-    if (differing.empty()) return true;
+    if (differing.empty())
+        return true;
     std::string message = "velo: this build's Windows identifiers differ from the SDK's:";
-    for (const auto& name : differing) message += " " + name;
+    for (const auto& name : differing)
+        message += " " + name;
     writeStderr(message + "\n");
     return false;
 }
@@ -41,14 +43,17 @@ bool identifiersMatchSdk() {
 bool splitArguments(const wchar_t* commandLine, std::vector<std::wstring>& args) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(commandLine, &count);
-    if (argv == nullptr) return false;
-    for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
+    if (argv == nullptr)
+        return false;
+    for (int i = 1; i < count; ++i)
+        args.emplace_back(argv[i]);
     LocalFree(argv);
     return true;
 }
 
 int run() {
-    if (!identifiersMatchSdk()) return EXIT_INTERNAL_ERROR;
+    if (!identifiersMatchSdk())
+        return EXIT_INTERNAL_ERROR;
 
     const wchar_t* commandLine = GetCommandLineW();
     std::vector<std::wstring> args;

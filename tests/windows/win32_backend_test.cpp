@@ -25,7 +25,7 @@
 
 // Present in setupapi.dll and its import library, missing from the mingw-w64 header.
 extern "C" WINBOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
-                                                   DEVPROPTYPE, const BYTE*, DWORD, DWORD);
+                                                    DEVPROPTYPE, const BYTE*, DWORD, DWORD);
 
 namespace {
 
@@ -103,12 +103,13 @@ void testArgumentText() {
     CHECK(velo::argumentTextOf(L"") == L"");
 
     // The program name that argumentTextOf skips is the one the system's splitting finds.
-    for (const wchar_t* line : {L"\"C:\\Program Files\\v.exe\" /s", L"v.exe /s /log x",
-                                L"\"v.exe\"/s /log x"}) {
+    for (const wchar_t* line :
+         {L"\"C:\\Program Files\\v.exe\" /s", L"v.exe /s /log x", L"\"v.exe\"/s /log x"}) {
         int count = 0;
         wchar_t** argv = CommandLineToArgvW(line, &count);
         CHECK(argv != nullptr && count >= 2 && velo::argumentTextOf(line).rfind(argv[1], 0) == 0);
-        if (argv != nullptr) LocalFree(argv);
+        if (argv != nullptr)
+            LocalFree(argv);
     }
 
     CHECK(velo::withoutNuls(std::wstring(L"a\0b\0", 4)) == L"ab");
@@ -127,7 +128,8 @@ const velo::PropertyKey KEY_EMPTY{TEST_KEYS, 5};
 const velo::PropertyKey KEY_LATIN1{TEST_KEYS, 6};
 const velo::PropertyKey KEY_UNSET{TEST_KEYS, 7};
 
-const wchar_t* const SHORT_TEXT = L"PCI\\VEN_7A3C&DEV_5016&SUBSYS_00017A3C&REV_01\\4&1A2B3C4D&0&0008";
+const wchar_t* const SHORT_TEXT =
+    L"PCI\\VEN_7A3C&DEV_5016&SUBSYS_00017A3C&REV_01\\4&1A2B3C4D&0&0008";
 const wchar_t* const LATIN1_TEXT = L"Intel\u00AE Chipset SATA/PCIe RST Premium Controller";
 const wchar_t HARDWARE_IDS[] = L"SCSI\\DiskNVMe____VELO_SELFTEST\0SCSI\\Disk\0GenDisk\0";
 const wchar_t* const REFERENCE = L"port-with-a-rather-long-reference-string-to-grow-the-path";
@@ -135,10 +137,12 @@ const wchar_t* const REFERENCE = L"port-with-a-rather-long-reference-string-to-g
 void removeTestDevices() {
     GUID sdkClass = velo::toSdkGuid(TEST_CLASS);
     HDEVINFO set = SetupDiGetClassDevsW(&sdkClass, nullptr, nullptr, 0);
-    if (set == INVALID_HANDLE_VALUE) return;
+    if (set == INVALID_HANDLE_VALUE)
+        return;
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) SetupDiRemoveDevice(set, &device);
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i)
+        SetupDiRemoveDevice(set, &device);
     SetupDiDestroyDeviceInfoList(set);
 }
 
@@ -156,7 +160,8 @@ bool setText(HDEVINFO set, SP_DEVINFO_DATA& device, const velo::PropertyKey& key
 bool registerTestDevice() {
     GUID sdkClass = velo::toSdkGuid(TEST_CLASS);
     HDEVINFO set = SetupDiCreateDeviceInfoList(&sdkClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) return false;
+    if (set == INVALID_HANDLE_VALUE)
+        return false;
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     bool ok = SetupDiCreateDeviceInfoW(set, L"ROOT\\VELOSELFTEST\\0000", &sdkClass, nullptr,
@@ -191,12 +196,12 @@ std::wstring interfacePathDirectly() {
         std::vector<std::uint64_t> storage(1024, 0);
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, 8192, nullptr,
-                                             nullptr)) {
+        if (SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, 8192, nullptr, nullptr)) {
             path = detail->DevicePath;
         }
     }
-    if (set != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set);
+    if (set != INVALID_HANDLE_VALUE)
+        SetupDiDestroyDeviceInfoList(set);
     return path;
 }
 
@@ -204,11 +209,13 @@ void testDeviceInfoSet(velo::Platform& platform) {
     removeTestDevices();
     bool registered = registerTestDevice();
     CHECK(registered);
-    if (!registered) return;
+    if (!registered)
+        return;
 
     auto set = platform.deviceInfoSet(TEST_CLASS, velo::SET_DEVICE_INTERFACE);
     CHECK(set != nullptr);
-    if (set == nullptr) return;
+    if (set == nullptr)
+        return;
 
     auto devInst = set->deviceAt(0);
     CHECK(devInst.has_value());
@@ -253,8 +260,10 @@ const wchar_t* const PIPE_NAME = L"velo-backend-test";
 const std::wstring PIPE_PATH = std::wstring(L"\\\\.\\pipe\\") + PIPE_NAME;
 constexpr std::uint32_t PEEK_HEADER = 16;  // FILE_PIPE_PEEK_BUFFER up to its Data
 // Control codes of the named-pipe file system, not in the mingw-w64 headers.
-constexpr DWORD FSCTL_PIPE_PEEK = CTL_CODE(FILE_DEVICE_NAMED_PIPE, 3, METHOD_BUFFERED, FILE_READ_DATA);
-constexpr DWORD FSCTL_PIPE_WAIT = CTL_CODE(FILE_DEVICE_NAMED_PIPE, 6, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr DWORD FSCTL_PIPE_PEEK =
+    CTL_CODE(FILE_DEVICE_NAMED_PIPE, 3, METHOD_BUFFERED, FILE_READ_DATA);
+constexpr DWORD FSCTL_PIPE_WAIT =
+    CTL_CODE(FILE_DEVICE_NAMED_PIPE, 6, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
 HANDLE makePipeInstance() {
     return CreateNamedPipeW(PIPE_PATH.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
@@ -279,10 +288,11 @@ void testControl(velo::Platform& platform, std::uint32_t flags, const char* mode
     std::printf("control on a handle opened %s\n", mode);
     HANDLE server = makePipeInstance();
     CHECK(server != INVALID_HANDLE_VALUE);
-    if (server == INVALID_HANDLE_VALUE) return;
+    if (server == INVALID_HANDLE_VALUE)
+        return;
 
-    auto opened = platform.openDevice(PIPE_PATH, velo::ACCESS_READ_WRITE, velo::SHARE_READ_WRITE,
-                                      flags);
+    auto opened =
+        platform.openDevice(PIPE_PATH, velo::ACCESS_READ_WRITE, velo::SHARE_READ_WRITE, flags);
     CHECK(opened.file != nullptr && opened.error == 0);
     if (opened.file == nullptr) {
         CloseHandle(server);
@@ -327,7 +337,8 @@ void testControl(velo::Platform& platform, std::uint32_t flags, const char* mode
         auto waited = root.file->control(FSCTL_PIPE_WAIT, request, inputLength);
         creator.join();
         CHECK(waited.ok);
-        if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+        if (second != INVALID_HANDLE_VALUE)
+            CloseHandle(second);
     }
 
     opened.file.reset();
@@ -341,11 +352,12 @@ void testOpenFailures(velo::Platform& platform) {
 
     // A NUL inside the path would make the system open the shorter path before it.
     HANDLE server = makePipeInstance();
-    auto truncated = platform.openDevice(PIPE_PATH + std::wstring(1, L'\0') + L"-other",
-                                         velo::ACCESS_READ_WRITE, velo::SHARE_READ_WRITE,
-                                         velo::OPEN_FLAGS_NONE);
+    auto truncated =
+        platform.openDevice(PIPE_PATH + std::wstring(1, L'\0') + L"-other", velo::ACCESS_READ_WRITE,
+                            velo::SHARE_READ_WRITE, velo::OPEN_FLAGS_NONE);
     CHECK(truncated.file == nullptr && truncated.error != 0);
-    if (server != INVALID_HANDLE_VALUE) CloseHandle(server);
+    if (server != INVALID_HANDLE_VALUE)
+        CloseHandle(server);
 }
 
 // ---- Clock and files ----
@@ -359,10 +371,12 @@ void testLocalTime(velo::Platform& platform) {
     GetLocalTime(&before);
     auto now = platform.localTime();
     CHECK(now.has_value());
-    if (!now) return;
+    if (!now)
+        return;
     SYSTEMTIME after;
     GetLocalTime(&after);
-    if (before.wDay != after.wDay) return;  // ran across midnight; nothing to compare
+    if (before.wDay != after.wDay)
+        return;  // ran across midnight; nothing to compare
     CHECK(now->year == before.wYear && now->month == before.wMonth && now->day == before.wDay);
     long long ours = secondsOfDay(now->hour, now->minute, now->second);
     CHECK(ours >= secondsOfDay(before.wHour, before.wMinute, before.wSecond) &&
@@ -379,7 +393,8 @@ void testTextFile(velo::Platform& platform, const std::wstring& folder) {
     if (file != INVALID_HANDLE_VALUE) {
         char bytes[256];
         DWORD got = 0;
-        if (ReadFile(file, bytes, sizeof bytes, &got, nullptr)) stored.assign(bytes, got);
+        if (ReadFile(file, bytes, sizeof bytes, &got, nullptr))
+            stored.assign(bytes, got);
         CloseHandle(file);
     }
     CHECK(stored == "a\r\nb\r\n");
