@@ -62,6 +62,9 @@ inline constexpr std::uint32_t ACTIVATE_SIZE_VALUE = 12;
 inline constexpr std::size_t REQUEST_OVERHEAD = DOWNLOAD_IMAGE;
 static_assert(REQUEST_OVERHEAD == 76);
 static_assert(DATA == 52);
+static_assert(BLOCK_DATA_LENGTH + 4 == BLOCK + BLOCK_SIZE);
+static_assert(DOWNLOAD_IMAGE - DATA == DOWNLOAD_SIZE_VALUE);
+static_assert(ACTIVATE_SLOT + 4 - DATA == ACTIVATE_SIZE_VALUE);
 
 // Zeroes the buffer and fills the header and the request block for one function. Length
 // and DataBufferLength cover the whole buffer in every request.

@@ -20,6 +20,10 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/SdkChecks.h"
+#include "transport/MiniportFirmware.h"
+#include "transport/NvmeIdentify.h"
+#include "transport/SrbIoControl.h"
+#include "transport/StorageQuery.h"
 
 // VELO values captured under names the Windows headers cannot reach.
 namespace ours {
@@ -34,6 +38,10 @@ constexpr std::uint32_t errorFileNotFound = velo::SYSTEM_ERROR_FILE_NOT_FOUND;
 constexpr std::uint32_t errorAccessDenied = velo::SYSTEM_ERROR_ACCESS_DENIED;
 constexpr std::uint32_t errorInvalidParameter = velo::SYSTEM_ERROR_INVALID_PARAMETER;
 constexpr std::uint32_t errorInsufficientBuffer = velo::SYSTEM_ERROR_INSUFFICIENT_BUFFER;
+
+constexpr std::uint32_t scsiMiniport = velo::srb::IOCTL_SCSI_MINIPORT;
+constexpr std::uint32_t getDeviceNumber = velo::srb::IOCTL_STORAGE_GET_DEVICE_NUMBER;
+constexpr std::uint32_t queryProperty = velo::srb::IOCTL_STORAGE_QUERY_PROPERTY;
 
 }  // namespace ours
 
@@ -72,7 +80,68 @@ static_assert(ours::errorAccessDenied == sdk(ERROR_ACCESS_DENIED));
 static_assert(ours::errorInvalidParameter == sdk(ERROR_INVALID_PARAMETER));
 static_assert(ours::errorInsufficientBuffer == sdk(ERROR_INSUFFICIENT_BUFFER));
 
-// Wire layouts and control codes of the storage requests go here.
+// Control codes.
+static_assert(ours::scsiMiniport == sdk(IOCTL_SCSI_MINIPORT));
+static_assert(ours::getDeviceNumber == sdk(IOCTL_STORAGE_GET_DEVICE_NUMBER));
+static_assert(ours::queryProperty == sdk(IOCTL_STORAGE_QUERY_PROPERTY));
+
+// The SRB_IO_CONTROL header.
+namespace srb = velo::srb;
+static_assert(srb::SIZE == sizeof(SRB_IO_CONTROL));
+static_assert(srb::HEADER_LENGTH == offsetof(SRB_IO_CONTROL, HeaderLength));
+static_assert(srb::SIGNATURE == offsetof(SRB_IO_CONTROL, Signature));
+static_assert(srb::SIGNATURE_SIZE == sizeof(SRB_IO_CONTROL::Signature));
+static_assert(srb::TIMEOUT == offsetof(SRB_IO_CONTROL, Timeout));
+static_assert(srb::CONTROL_CODE == offsetof(SRB_IO_CONTROL, ControlCode));
+static_assert(srb::RETURN_CODE == offsetof(SRB_IO_CONTROL, ReturnCode));
+static_assert(srb::LENGTH == offsetof(SRB_IO_CONTROL, Length));
+
+// The NVMe identify query: STORAGE_PROPERTY_QUERY with STORAGE_PROTOCOL_SPECIFIC_DATA in its
+// additional parameters, the identify data right after it.
+namespace query = velo::query;
+constexpr std::size_t specific = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
+static_assert(query::PROPERTY_ID == offsetof(STORAGE_PROPERTY_QUERY, PropertyId));
+static_assert(query::QUERY_TYPE == offsetof(STORAGE_PROPERTY_QUERY, QueryType));
+static_assert(query::PROTOCOL_TYPE ==
+              specific + offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolType));
+static_assert(query::DATA_TYPE == specific + offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, DataType));
+static_assert(query::REQUEST_VALUE ==
+              specific + offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestValue));
+static_assert(query::REQUEST_SUB_VALUE ==
+              specific + offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue));
+static_assert(query::PROTOCOL_DATA_OFFSET ==
+              specific + offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataOffset));
+static_assert(query::PROTOCOL_DATA_LENGTH ==
+              specific + offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataLength));
+static_assert(query::PROTOCOL_SPECIFIC_DATA_SIZE == sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA));
+// The reply's descriptor puts the identify data at the same place.
+static_assert(query::IDENTIFY_DATA == sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR));
+static_assert(query::STORAGE_ADAPTER_PROTOCOL_SPECIFIC_PROPERTY ==
+              sdk(StorageAdapterProtocolSpecificProperty));
+static_assert(query::PROPERTY_STANDARD_QUERY == sdk(PropertyStandardQuery));
+static_assert(query::PROTOCOL_TYPE_NVME == sdk(ProtocolTypeNvme));
+static_assert(query::NVME_DATA_TYPE_IDENTIFY == sdk(NVMeDataTypeIdentify));
+static_assert(query::NVME_IDENTIFY_CNS_CONTROLLER == sdk(NVME_IDENTIFY_CNS_CONTROLLER));
+static_assert(query::DEVICE_NUMBER_SIZE == sizeof(STORAGE_DEVICE_NUMBER));
+static_assert(query::DEVICE_NUMBER == offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber));
+
+// The Identify Controller fields read.
+namespace nvme = velo::nvme;
+static_assert(nvme::IDENTIFY_SIZE == sizeof(NVME_IDENTIFY_CONTROLLER_DATA));
+static_assert(nvme::SERIAL_NUMBER == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, SN));
+static_assert(nvme::SERIAL_NUMBER_SIZE == sizeof(NVME_IDENTIFY_CONTROLLER_DATA::SN));
+static_assert(nvme::MODEL_NUMBER == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, MN));
+static_assert(nvme::MODEL_NUMBER_SIZE == sizeof(NVME_IDENTIFY_CONTROLLER_DATA::MN));
+static_assert(nvme::FIRMWARE_REVISION == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, FR));
+static_assert(nvme::FIRMWARE_REVISION_SIZE == sizeof(NVME_IDENTIFY_CONTROLLER_DATA::FR));
+// VER is a little-endian dword: tertiary, minor, then the 16-bit major version.
+static_assert(nvme::VERSION_MINOR == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, VER) + 1);
+static_assert(nvme::VERSION_MAJOR == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, VER) + 2);
+static_assert(nvme::FIRMWARE_UPDATE_GRANULARITY == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, FWUG));
+
+// The miniport firmware structures and codes (FIRMWARE_REQUEST_BLOCK, STORAGE_FIRMWARE_*,
+// IOCTL_SCSI_MINIPORT_FIRMWARE) are not in the headers that mingw-w64 ships; their offsets are
+// held together by the compile-time checks in MiniportFirmware.h.
 
 bool sameGuid(const velo::Guid& ours, const GUID& sdkGuid) {
     GUID converted = velo::toSdkGuid(ours);
