@@ -2,8 +2,6 @@
 
 #include <ctime>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/LocalFiles.h"
 #include "platform/Text.h"
 #include "platform/sim/Machine.h"
@@ -12,48 +10,166 @@ namespace velo::sim {
 
 namespace {
 
-constexpr std::string_view DEFAULT_MACHINE = R"({ "format": "velo-machine", "version": 1 })";
+// The present devices of one set, by member index. The set keeps the indices it was built
+// with, as a SetupAPI set keeps its snapshot.
+class SimDeviceInfoSet : public DeviceInfoSet {
+public:
+    SimDeviceInfoSet(Machine& machine, std::vector<std::size_t> members)
+        : machine_(machine), members_(std::move(members)) {}
+
+    std::optional<std::uint32_t> deviceAt(std::uint32_t index) override {
+        const Device* device = member(index);
+        if (!device)
+            return std::nullopt;
+        return device->devInst;
+    }
+
+    std::optional<std::wstring> textProperty(std::uint32_t index, const PropertyKey& key) override {
+        const Device* device = member(index);
+        if (!device)
+            return std::nullopt;
+        if (key == PROPERTY_PARENT) {
+            if (device->unreadable.parent || device->parent.empty())
+                return std::nullopt;
+            return device->parent;
+        }
+        if (key == PROPERTY_INSTANCE_ID) {
+            if (device->unreadable.instanceId)
+                return std::nullopt;
+            return device->instanceId;
+        }
+        if (key == PROPERTY_DRIVER_DESC) {
+            if (device->unreadable.driverDescription || device->driverDescription.empty()) {
+                return std::nullopt;
+            }
+            return device->driverDescription;
+        }
+        if (key == PROPERTY_LOCATION_INFO) {
+            if (device->unreadable.locationInfo || device->locationInfo.empty()) {
+                return std::nullopt;
+            }
+            return device->locationInfo;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::vector<std::wstring>> hardwareIds(std::uint32_t index) override {
+        const Device* device = member(index);
+        if (!device || device->unreadable.hardwareIds || device->hardwareIds.empty()) {
+            return std::nullopt;
+        }
+        return device->hardwareIds;
+    }
+
+    InterfaceLookup interfaceAt(const Guid& interfaceClass, std::uint32_t index,
+                                DeviceInterface& found) override {
+        // Interfaces of the class are numbered across the set's members, in member order.
+        std::uint32_t seen = 0;
+        for (std::size_t deviceIndex : members_) {
+            const Device& device = machine_.devices[deviceIndex];
+            for (const DeviceInterfaceEntry& entry : device.interfaces) {
+                if (!(entry.interfaceClass == interfaceClass))
+                    continue;
+                if (seen++ != index)
+                    continue;
+                if (device.unreadable.interfaceDetail)
+                    return InterfaceLookup::DetailFailed;
+                found.devicePath = entry.path;
+                found.devInst = device.devInst;
+                return InterfaceLookup::Found;
+            }
+        }
+        return InterfaceLookup::Absent;
+    }
+
+private:
+    const Device* member(std::uint32_t index) const {
+        if (index >= members_.size())
+            return nullptr;
+        return &machine_.devices[members_[index]];
+    }
+
+    Machine& machine_;
+    std::vector<std::size_t> members_;
+};
+
+class SimDeviceFile : public DeviceFile {
+public:
+    SimDeviceFile(Machine& machine, const DeviceFileEntry& entry)
+        : machine_(machine), entry_(entry) {}
+
+    ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
+                          std::uint32_t inputLength) override {
+        return machine_.control(entry_, controlCode, buffer, inputLength);
+    }
+
+private:
+    Machine& machine_;
+    DeviceFileEntry entry_;
+};
 
 }  // namespace
 
-std::unique_ptr<Machine> loadMachineText(std::string_view json, const std::string& sourceName,
-                                         std::string& error) {
-    auto document = nlohmann::json::parse(json, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) {
-        error = sourceName + ": not a JSON object";
-        return nullptr;
-    }
-    return std::make_unique<Machine>();
-}
-
-std::unique_ptr<Machine> loadMachineFile(const std::wstring& path, std::string& error) {
-    std::string text;
-    if (!readFileFromDisk(path, text)) {
-        error = toUtf8(path) + ": cannot be read";
-        return nullptr;
-    }
-    return loadMachineText(text, toUtf8(path), error);
-}
-
-std::unique_ptr<Machine> loadDefaultMachine() {
-    std::string error;
-    return loadMachineText(DEFAULT_MACHINE, "default machine", error);
-}
-
 SimPlatform::SimPlatform(std::unique_ptr<Machine> machine, Echo echo)
-    : machine_(std::move(machine)), echo_(std::move(echo)) {}
+    : machine_(machine ? std::move(machine) : std::make_unique<Machine>()), echo_(std::move(echo)) {
+    if (machine_->clock == ClockMode::Fixed)
+        fixedTime_ = machine_->fixedTime;
+    clockReadable_ = machine_->clock != ClockMode::Unreadable;
+}
 
 SimPlatform::~SimPlatform() = default;
 
-StartupStatus SimPlatform::startUp() { return machine_->startup; }
-
-std::unique_ptr<DeviceInfoSet> SimPlatform::deviceInfoSet(const Guid&, std::uint32_t) {
-    return nullptr;
+StartupStatus SimPlatform::startUp() {
+    return machine_->startup;
 }
 
-OpenResult SimPlatform::openDevice(const std::wstring&, std::uint32_t, std::uint32_t,
-                                   std::uint32_t) {
-    return {nullptr, SYSTEM_ERROR_FILE_NOT_FOUND};
+std::unique_ptr<DeviceInfoSet> SimPlatform::deviceInfoSet(const Guid& interfaceClass,
+                                                          std::uint32_t flags) {
+    std::vector<std::size_t> members;
+    const auto& devices = machine_->devices;
+    if ((flags & SET_ALL_CLASSES) != 0) {
+        // Every device; with SET_DEVICE_INTERFACE, those that expose any interface.
+        if (machine_->failAllClassesSet)
+            return nullptr;
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            if ((flags & SET_DEVICE_INTERFACE) == 0 || !devices[i].interfaces.empty()) {
+                members.push_back(i);
+            }
+        }
+    } else if ((flags & SET_DEVICE_INTERFACE) != 0) {
+        if (interfaceClass == DISK_INTERFACE_CLASS && machine_->failDiskSet)
+            return nullptr;
+        if (interfaceClass == STORAGE_PORT_INTERFACE_CLASS && machine_->failStoragePortSet) {
+            return nullptr;
+        }
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            for (const DeviceInterfaceEntry& entry : devices[i].interfaces) {
+                if (entry.interfaceClass == interfaceClass) {
+                    members.push_back(i);
+                    break;
+                }
+            }
+        }
+    }
+    // Without either flag the class is a setup class; none of the model's devices has one,
+    // so the set is empty. Every device of the model is present, so SET_PRESENT changes
+    // nothing.
+    return std::make_unique<SimDeviceInfoSet>(*machine_, std::move(members));
+}
+
+OpenResult SimPlatform::openDevice(const std::wstring& path, std::uint32_t access,
+                                   std::uint32_t share, std::uint32_t flags) {
+    OpenRecord record{path, access, share, flags, 0};
+    const DeviceFileEntry* entry = machine_->findFile(path);
+    if (!entry) {
+        record.error = SYSTEM_ERROR_FILE_NOT_FOUND;
+    } else {
+        record.error = entry->openError;
+    }
+    machine_->recordOpen(record);
+    if (record.error != 0)
+        return {nullptr, record.error};
+    return {std::make_unique<SimDeviceFile>(*machine_, *entry), 0};
 }
 
 void SimPlatform::showMessage(const std::wstring& caption, const std::wstring& text) {
@@ -69,14 +185,18 @@ void SimPlatform::setClock(std::optional<LocalTime> time, bool readable) {
 }
 
 std::optional<LocalTime> SimPlatform::localTime() {
-    if (!clockReadable_) return std::nullopt;
-    if (fixedTime_) return fixedTime_;
+    if (!clockReadable_)
+        return std::nullopt;
+    if (fixedTime_)
+        return fixedTime_;
     std::time_t now = std::time(nullptr);
     std::tm parts{};
 #if defined(_WIN32)
-    if (localtime_s(&parts, &now) != 0) return std::nullopt;
+    if (localtime_s(&parts, &now) != 0)
+        return std::nullopt;
 #else
-    if (localtime_r(&now, &parts) == nullptr) return std::nullopt;
+    if (localtime_r(&now, &parts) == nullptr)
+        return std::nullopt;
 #endif
     return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
                      parts.tm_hour,        parts.tm_min,     parts.tm_sec};
@@ -84,7 +204,8 @@ std::optional<LocalTime> SimPlatform::localTime() {
 
 void SimPlatform::writeOutput(std::string_view bytes) {
     output_.append(bytes);
-    if (echo_.out) echo_.out(bytes);
+    if (echo_.out)
+        echo_.out(bytes);
 }
 
 bool SimPlatform::writeTextFile(const std::wstring& path, std::string_view text) {

@@ -48,10 +48,13 @@ public:
     void writeOutput(std::string_view bytes) override;
     bool writeTextFile(const std::wstring& path, std::string_view text) override;
 
+    // The machine, for what a test asks after a run: drive(n) for what a drive holds,
+    // requests() and opens() for everything the machine received.
     Machine& machine() { return *machine_; }
     const std::string& output() const { return output_; }
     const std::vector<ShownMessage>& messages() const { return messages_; }
-    // A fixed clock for tests; nothing makes the clock unreadable.
+    // Overrides the machine file's clock: a fixed time (nothing: the host's local time), or
+    // with readable false a clock that cannot be read.
     void setClock(std::optional<LocalTime> time, bool readable = true);
 
 private:

@@ -1,0 +1,20 @@
+// The Windows inbox NVMe driver stack as seen from a disk's device file: the disk class
+// driver's device number, the storage port's protocol-specific identify query and the
+// miniport firmware interface.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/Platform.h"
+#include "platform/sim/Machine.h"
+
+namespace velo::sim {
+
+// Decodes one request to an inbox disk, validates it as the driver does and answers it,
+// filling the record's kind, status and note.
+ControlResult inboxDiskControl(Disk& disk, std::uint32_t controlCode,
+                               std::span<std::uint8_t> buffer, std::uint32_t inputLength,
+                               RequestRecord& record);
+
+}  // namespace velo::sim

@@ -1,0 +1,180 @@
+#include "platform/sim/NvmeDrive.h"
+
+#include <algorithm>
+
+namespace velo::sim {
+
+namespace {
+
+void putLe(std::span<std::uint8_t> out, std::size_t at, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+}  // namespace
+
+NvmeDrive::NvmeDrive(DriveSetup setup) : state_(std::move(setup)) {}
+
+std::array<std::uint8_t, IDENTIFY_SIZE> NvmeDrive::identifyController() const {
+    std::array<std::uint8_t, IDENTIFY_SIZE> data{};
+    putLe(data, 0, state_.vendorId, 2);  // VID
+    putLe(data, 2, state_.vendorId, 2);  // SSVID
+    std::copy(state_.serial.begin(), state_.serial.end(), data.begin() + 4);
+    std::copy(state_.model.begin(), state_.model.end(), data.begin() + 24);
+    std::copy(state_.runningRevision.begin(), state_.runningRevision.end(), data.begin() + 64);
+    data[77] = 5;  // MDTS: 2^5 pages of 4 KiB, 128 KiB per transfer
+    putLe(data, 80,
+          (static_cast<std::uint32_t>(state_.versionMajor) << 16) |
+              (static_cast<std::uint32_t>(state_.versionMinor) << 8),
+          4);
+    // OACS bit 2: Firmware Commit and Firmware Image Download are supported.
+    putLe(data, 256, state_.upgradeSupport ? 0x4 : 0x0, 2);
+    // FRMW: bit 0 slot 1 read-only, bits 3..1 number of slots, bit 4 activation without reset.
+    std::uint8_t frmw =
+        static_cast<std::uint8_t>((std::min<std::size_t>(state_.slots.size(), 7)) << 1);
+    if (const FirmwareSlot* first = slot(1); first && first->readOnly)
+        frmw |= 0x1;
+    if (state_.activation == Activation::Immediate)
+        frmw |= 0x10;
+    data[260] = frmw;
+    data[319] = state_.fwug;
+    return data;
+}
+
+const FirmwareSlot* NvmeDrive::slot(std::uint8_t number) const {
+    for (const FirmwareSlot& candidate : state_.slots) {
+        if (candidate.number == number)
+            return &candidate;
+    }
+    return nullptr;
+}
+
+FirmwareSlot* NvmeDrive::findSlot(std::uint8_t number) {
+    for (FirmwareSlot& candidate : state_.slots) {
+        if (candidate.number == number)
+            return &candidate;
+    }
+    return nullptr;
+}
+
+std::string NvmeDrive::runningRevision() const {
+    return std::string(state_.runningRevision.begin(), state_.runningRevision.end());
+}
+
+std::vector<std::uint8_t> NvmeDrive::slotImage(std::uint8_t number) const {
+    const FirmwareSlot* found = slot(number);
+    return found ? found->image : std::vector<std::uint8_t>{};
+}
+
+bool NvmeDrive::stagedIsWhole() const {
+    return !covered_.empty() &&
+           std::all_of(covered_.begin(), covered_.end(), [](bool b) { return b; });
+}
+
+std::uint64_t NvmeDrive::granularityBytes() const {
+    // FWUG 0: no granularity stated; 0xFF: no restriction.
+    if (state_.fwug == 0 || state_.fwug == 0xFF)
+        return 0;
+    return std::uint64_t{state_.fwug} * GRANULARITY_UNIT;
+}
+
+std::uint32_t NvmeDrive::download(std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                                  std::string& why) {
+    if (!state_.upgradeSupport) {
+        why = "the drive does not support firmware download";
+        return FIRMWARE_STATUS_ILLEGAL_REQUEST;
+    }
+    const std::uint64_t length = bytes.size();
+    if (length == 0 || length % 4 != 0) {
+        why = "piece length " + std::to_string(length) + " is not a non-zero multiple of 4";
+        return FIRMWARE_STATUS_INVALID_PARAMETER;
+    }
+    if (offset % 4 != 0) {
+        why = "piece offset " + std::to_string(offset) + " is not a multiple of 4";
+        return FIRMWARE_STATUS_INVALID_PARAMETER;
+    }
+    if (const std::uint64_t unit = granularityBytes(); unit != 0) {
+        if (offset % unit != 0) {
+            why = "piece offset " + std::to_string(offset) +
+                  " is not a multiple of the update granularity " + std::to_string(unit);
+            return FIRMWARE_STATUS_INVALID_PARAMETER;
+        }
+        if (length >= unit && length % unit != 0) {
+            why = "piece length " + std::to_string(length) +
+                  " is not a multiple of the update granularity " + std::to_string(unit);
+            return FIRMWARE_STATUS_INVALID_PARAMETER;
+        }
+    }
+    if (offset > STAGING_CAPACITY || length > STAGING_CAPACITY - offset) {
+        why = "piece ends past the staging capacity";
+        return FIRMWARE_STATUS_INVALID_PARAMETER;
+    }
+    const auto begin = static_cast<std::size_t>(offset);
+    const auto end = static_cast<std::size_t>(offset + length);
+    if (staged_.size() < end) {
+        staged_.resize(end, 0);
+        covered_.resize(end, false);
+    }
+    std::copy(bytes.begin(), bytes.end(), staged_.begin() + static_cast<std::ptrdiff_t>(begin));
+    std::fill(covered_.begin() + static_cast<std::ptrdiff_t>(begin),
+              covered_.begin() + static_cast<std::ptrdiff_t>(end), true);
+    pieces_.emplace_back(offset, length);
+    return FIRMWARE_STATUS_SUCCESS;
+}
+
+std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::string& why) {
+    if (!state_.upgradeSupport) {
+        why = "the drive does not support firmware commit";
+        return FIRMWARE_STATUS_ILLEGAL_REQUEST;
+    }
+    FirmwareSlot* target = findSlot(slotNumber);
+    if (!target) {
+        why = "the drive has no slot " + std::to_string(slotNumber);
+        return FIRMWARE_STATUS_INVALID_SLOT;
+    }
+    if (!switchOnly) {
+        if (target->readOnly) {
+            why = "slot " + std::to_string(slotNumber) + " is read-only";
+            return FIRMWARE_STATUS_INVALID_SLOT;
+        }
+        if (!hasStaged()) {
+            why = "no image was downloaded";
+            return FIRMWARE_STATUS_INVALID_IMAGE;
+        }
+        if (!stagedIsWhole()) {
+            why = "the downloaded image has gaps";
+            return FIRMWARE_STATUS_INVALID_IMAGE;
+        }
+        if (staged_.size() < IMAGE_REVISION_AT + REVISION_LENGTH) {
+            why = "the downloaded image is too short to carry a revision";
+            return FIRMWARE_STATUS_INVALID_IMAGE;
+        }
+        target->image = staged_;
+        std::copy_n(staged_.begin() + IMAGE_REVISION_AT, REVISION_LENGTH, target->revision.begin());
+        staged_.clear();
+        covered_.clear();
+        pieces_.clear();
+    }
+    if (state_.activation == Activation::Reset) {
+        pending_ = slotNumber;
+        why = "the new firmware runs after a power cycle";
+        return FIRMWARE_STATUS_POWER_CYCLE_REQUIRED;
+    }
+    state_.activeSlot = slotNumber;
+    state_.runningRevision = target->revision;
+    pending_.reset();
+    return FIRMWARE_STATUS_SUCCESS;
+}
+
+void NvmeDrive::powerCycle() {
+    if (pending_) {
+        if (const FirmwareSlot* next = slot(*pending_)) {
+            state_.activeSlot = next->number;
+            state_.runningRevision = next->revision;
+        }
+        pending_.reset();
+    }
+}
+
+}  // namespace velo::sim
