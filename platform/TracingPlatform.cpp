@@ -1,0 +1,345 @@
+#include "platform/TracingPlatform.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Text.h"
+
+namespace velo {
+
+namespace {
+
+using Line = nlohmann::ordered_json;
+
+std::string hexNumber(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+std::string hexBytes(std::span<const std::uint8_t> bytes) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        text += DIGITS[b >> 4];
+        text += DIGITS[b & 0xF];
+    }
+    return text;
+}
+
+std::string guidText(const Guid& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  guid.data1, guid.data2, guid.data3, guid.data4[0], guid.data4[1], guid.data4[2],
+                  guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
+    return text;
+}
+
+std::string keyName(const PropertyKey& key) {
+    if (key == PROPERTY_PARENT)
+        return "parent";
+    if (key == PROPERTY_INSTANCE_ID)
+        return "instance-id";
+    if (key == PROPERTY_DRIVER_DESC)
+        return "driver-description";
+    if (key == PROPERTY_LOCATION_INFO)
+        return "location-info";
+    return guidText(key.fmtid) + "," + std::to_string(key.pid);
+}
+
+std::string startupName(StartupStatus status) {
+    switch (status) {
+        case StartupStatus::Ok:
+            return "ok";
+        case StartupStatus::ModuleHandleFailed:
+            return "module-handle-failed";
+        case StartupStatus::FrameworkFailed:
+            return "framework-failed";
+    }
+    return "unknown";
+}
+
+}  // namespace
+
+struct TracingPlatform::Shared {
+    TraceSink sink;
+    std::uint64_t sequence = 0;
+    std::uint32_t nextSet = 1;
+    std::uint32_t nextFile = 1;
+
+    Line begin(std::string_view operation) {
+        Line line;
+        line["seq"] = ++sequence;
+        line["op"] = operation;
+        return line;
+    }
+
+    void write(const Line& line) {
+        // Bytes that are not UTF-8 (console output may hold any) are shown as U+FFFD.
+        if (sink)
+            sink(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+};
+
+namespace {
+
+class TracingDeviceInfoSet : public DeviceInfoSet {
+public:
+    TracingDeviceInfoSet(std::unique_ptr<DeviceInfoSet> inner,
+                         std::shared_ptr<TracingPlatform::Shared> shared, std::uint32_t id)
+        : inner_(std::move(inner)), shared_(std::move(shared)), id_(id) {}
+
+    ~TracingDeviceInfoSet() override {
+        inner_.reset();
+        Line line = shared_->begin("releaseDeviceInfoSet");
+        line["set"] = id_;
+        shared_->write(line);
+    }
+
+    std::optional<std::uint32_t> deviceAt(std::uint32_t index) override {
+        auto result = inner_->deviceAt(index);
+        Line line = start("deviceAt", index);
+        if (result) {
+            line["result"] = "found";
+            line["devInst"] = *result;
+        } else {
+            line["result"] = "absent";
+        }
+        shared_->write(line);
+        return result;
+    }
+
+    std::optional<std::wstring> textProperty(std::uint32_t index, const PropertyKey& key) override {
+        auto result = inner_->textProperty(index, key);
+        Line line = start("textProperty", index);
+        line["key"] = keyName(key);
+        if (result) {
+            line["result"] = "read";
+            line["value"] = toUtf8(*result);
+        } else {
+            line["result"] = "unreadable";
+        }
+        shared_->write(line);
+        return result;
+    }
+
+    std::optional<std::vector<std::wstring>> hardwareIds(std::uint32_t index) override {
+        auto result = inner_->hardwareIds(index);
+        Line line = start("hardwareIds", index);
+        if (result) {
+            line["result"] = "read";
+            Line ids = Line::array();
+            for (const std::wstring& id : *result)
+                ids.push_back(toUtf8(id));
+            line["value"] = ids;
+        } else {
+            line["result"] = "unreadable";
+        }
+        shared_->write(line);
+        return result;
+    }
+
+    InterfaceLookup interfaceAt(const Guid& interfaceClass, std::uint32_t index,
+                                DeviceInterface& found) override {
+        InterfaceLookup result = inner_->interfaceAt(interfaceClass, index, found);
+        Line line = start("interfaceAt", index);
+        line["class"] = guidText(interfaceClass);
+        switch (result) {
+            case InterfaceLookup::Found:
+                line["result"] = "found";
+                line["path"] = toUtf8(found.devicePath);
+                line["devInst"] = found.devInst;
+                break;
+            case InterfaceLookup::Absent:
+                line["result"] = "absent";
+                break;
+            case InterfaceLookup::DetailFailed:
+                line["result"] = "detail-failed";
+                break;
+        }
+        shared_->write(line);
+        return result;
+    }
+
+private:
+    Line start(std::string_view operation, std::uint32_t index) {
+        Line line = shared_->begin(operation);
+        line["set"] = id_;
+        line["index"] = index;
+        return line;
+    }
+
+    std::unique_ptr<DeviceInfoSet> inner_;
+    std::shared_ptr<TracingPlatform::Shared> shared_;
+    std::uint32_t id_;
+};
+
+class TracingDeviceFile : public DeviceFile {
+public:
+    TracingDeviceFile(std::unique_ptr<DeviceFile> inner,
+                      std::shared_ptr<TracingPlatform::Shared> shared, std::uint32_t id)
+        : inner_(std::move(inner)), shared_(std::move(shared)), id_(id) {}
+
+    ~TracingDeviceFile() override {
+        inner_.reset();
+        Line line = shared_->begin("closeDevice");
+        line["file"] = id_;
+        shared_->write(line);
+    }
+
+    ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
+                          std::uint32_t inputLength) override {
+        // The buffer is overwritten by the answer, so the bytes sent are taken first.
+        const std::size_t sent = std::min<std::size_t>(inputLength, buffer.size());
+        std::string input = hexBytes(buffer.first(sent));
+        ControlResult result = inner_->control(controlCode, buffer, inputLength);
+        Line line = shared_->begin("control");
+        line["file"] = id_;
+        line["code"] = hexNumber(controlCode);
+        line["inputLength"] = inputLength;
+        line["outputLength"] = buffer.size();
+        line["input"] = std::move(input);
+        if (result.ok) {
+            const std::size_t returned = std::min<std::size_t>(result.bytesReturned, buffer.size());
+            line["result"] = "ok";
+            line["bytesReturned"] = result.bytesReturned;
+            line["output"] = hexBytes(buffer.first(returned));
+        } else {
+            line["result"] = "error";
+            line["error"] = result.error;
+        }
+        shared_->write(line);
+        return result;
+    }
+
+private:
+    std::unique_ptr<DeviceFile> inner_;
+    std::shared_ptr<TracingPlatform::Shared> shared_;
+    std::uint32_t id_;
+};
+
+}  // namespace
+
+std::unique_ptr<TraceFile> TraceFile::create(const std::wstring& path) {
+#if defined(_WIN32)
+    std::FILE* file = _wfopen(path.c_str(), L"wb");
+#else
+    std::FILE* file = std::fopen(toUtf8(path).c_str(), "wb");
+#endif
+    if (!file)
+        return nullptr;
+    return std::unique_ptr<TraceFile>(new TraceFile(file));
+}
+
+TraceFile::~TraceFile() {
+    std::fclose(file_);
+}
+
+void TraceFile::writeLine(std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), file_);
+    std::fputc('\n', file_);
+    std::fflush(file_);
+}
+
+TracingPlatform::TracingPlatform(Platform& inner, TraceSink sink)
+    : inner_(inner), shared_(std::make_shared<Shared>()) {
+    shared_->sink = std::move(sink);
+}
+
+TracingPlatform::~TracingPlatform() = default;
+
+StartupStatus TracingPlatform::startUp() {
+    StartupStatus status = inner_.startUp();
+    Line line = shared_->begin("startUp");
+    line["result"] = startupName(status);
+    shared_->write(line);
+    return status;
+}
+
+std::unique_ptr<DeviceInfoSet> TracingPlatform::deviceInfoSet(const Guid& interfaceClass,
+                                                              std::uint32_t flags) {
+    auto set = inner_.deviceInfoSet(interfaceClass, flags);
+    Line line = shared_->begin("deviceInfoSet");
+    line["class"] = guidText(interfaceClass);
+    line["flags"] = hexNumber(flags);
+    if (!set) {
+        line["result"] = "failed";
+        shared_->write(line);
+        return nullptr;
+    }
+    const std::uint32_t id = shared_->nextSet++;
+    line["result"] = "ok";
+    line["set"] = id;
+    shared_->write(line);
+    return std::make_unique<TracingDeviceInfoSet>(std::move(set), shared_, id);
+}
+
+OpenResult TracingPlatform::openDevice(const std::wstring& path, std::uint32_t access,
+                                       std::uint32_t share, std::uint32_t flags) {
+    OpenResult result = inner_.openDevice(path, access, share, flags);
+    Line line = shared_->begin("openDevice");
+    line["path"] = toUtf8(path);
+    line["access"] = hexNumber(access);
+    line["share"] = hexNumber(share);
+    line["flags"] = hexNumber(flags);
+    if (!result.file) {
+        line["result"] = "error";
+        line["error"] = result.error;
+        shared_->write(line);
+        return result;
+    }
+    const std::uint32_t id = shared_->nextFile++;
+    line["result"] = "ok";
+    line["file"] = id;
+    shared_->write(line);
+    result.file = std::make_unique<TracingDeviceFile>(std::move(result.file), shared_, id);
+    return result;
+}
+
+void TracingPlatform::showMessage(const std::wstring& caption, const std::wstring& text) {
+    // Written before the call: the message box waits for a person.
+    Line line = shared_->begin("showMessage");
+    line["caption"] = toUtf8(caption);
+    line["text"] = toUtf8(text);
+    shared_->write(line);
+    inner_.showMessage(caption, text);
+}
+
+std::optional<LocalTime> TracingPlatform::localTime() {
+    auto time = inner_.localTime();
+    Line line = shared_->begin("localTime");
+    if (time) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time->year, time->month,
+                      time->day, time->hour, time->minute, time->second);
+        line["result"] = "ok";
+        line["time"] = text;
+    } else {
+        line["result"] = "unreadable";
+    }
+    shared_->write(line);
+    return time;
+}
+
+void TracingPlatform::writeOutput(std::string_view bytes) {
+    inner_.writeOutput(bytes);
+    Line line = shared_->begin("writeOutput");
+    line["length"] = bytes.size();
+    line["text"] = std::string(bytes);
+    shared_->write(line);
+}
+
+bool TracingPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
+    bool ok = inner_.writeTextFile(path, text);
+    Line line = shared_->begin("writeTextFile");
+    line["path"] = toUtf8(path);
+    line["length"] = text.size();
+    line["result"] = ok ? "ok" : "failed";
+    shared_->write(line);
+    return ok;
+}
+
+}  // namespace velo
