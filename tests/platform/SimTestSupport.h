@@ -1,0 +1,176 @@
+// Shared by the simulated-platform tests: a small machine to vary, and requests written out
+// byte by byte with literal offsets (deliberately not through the transport encoders).
+#pragma once
+
+#include <cstdint>
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/sim/Machine.h"
+#include "platform/sim/SimPlatform.h"
+
+namespace velo::sim::testing {
+
+inline nlohmann::json baseMachine() {
+    return nlohmann::json::parse(R"({
+      "format": "velo-machine", "version": 1,
+      "controllers": [ {
+        "instanceId": "PCI\\VEN_7A3C&DEV_0B21&SUBSYS_B2017A3C&REV_01\\4&AAAA&0&0008",
+        "driver": "inbox",
+        "disks": [ {
+          "instanceId": "SCSI\\DISK&VEN_NVME&PROD_VANTORA_QX7B2\\5&BBBB&0&000000",
+          "hardwareIds": ["SCSI\\DiskNVMe____VANTORA_QX7B2_1TB", "GenDisk"],
+          "deviceNumber": 3,
+          "drive": {
+            "serial": "SN0001", "model": "VANTORA QX7B2 1TB", "firmwareRevision": "QLR2KAXA",
+            "version": "1.4", "fwug": 1,
+            "slots": [ {"number": 1, "readOnly": true},
+                       {"number": 2, "revision": "OLDREV02"},
+                       {"number": 3, "revision": "OLDREV03"} ],
+            "activeSlot": 1
+          }
+        } ]
+      } ]
+    })");
+}
+
+inline nlohmann::json& firstDisk(nlohmann::json& machine) {
+    return machine["controllers"][0]["disks"][0];
+}
+
+inline nlohmann::json& firstDrive(nlohmann::json& machine) {
+    return firstDisk(machine)["drive"];
+}
+
+inline std::unique_ptr<Machine> loadOrFail(const nlohmann::json& machine) {
+    std::string error;
+    auto loaded = loadMachineText(machine.dump(), "test.json", error);
+    EXPECT_TRUE(loaded) << error;
+    return loaded;
+}
+
+inline void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+inline void put64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+inline std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+           static_cast<std::uint32_t>(b[at + 2]) << 16 |
+           static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+inline std::string textAt(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
+    return std::string(reinterpret_cast<const char*>(b.data()) + at, n);
+}
+
+// A miniport firmware request as the program sends it: one buffer with room for `room` data
+// bytes after the 24-byte download header (L = room + 76).
+inline std::vector<std::uint8_t> firmwareRequest(std::uint32_t function, std::uint32_t room) {
+    const std::uint32_t length = room + 76;
+    std::vector<std::uint8_t> b(length, 0);
+    put32(b, 0, 28);
+    std::memcpy(b.data() + 4, "FIRMWARE", 8);
+    put32(b, 12, 30);
+    put32(b, 16, 0x1B0780);
+    put32(b, 24, length - 28);
+    put32(b, 28, 1);
+    put32(b, 32, 24);
+    put32(b, 36, function);
+    put32(b, 40, 1);
+    put32(b, 44, 52);
+    put32(b, 48, length - 52);
+    return b;
+}
+
+inline std::vector<std::uint8_t> getInfoRequest() {
+    return firmwareRequest(1, 4096);
+}
+
+inline std::vector<std::uint8_t> downloadRequest(std::uint64_t offset,
+                                                 const std::vector<std::uint8_t>& piece,
+                                                 std::uint32_t room = 4096) {
+    auto b = firmwareRequest(2, room);
+    put32(b, 52, 1);
+    put32(b, 56, 24);
+    put64(b, 60, offset);
+    put64(b, 68, piece.size());
+    std::copy(piece.begin(), piece.end(), b.begin() + 76);
+    return b;
+}
+
+inline std::vector<std::uint8_t> activateRequest(std::uint8_t slot) {
+    auto b = firmwareRequest(3, 4096);
+    put32(b, 52, 1);
+    put32(b, 56, 12);
+    b[60] = slot;
+    return b;
+}
+
+// The 4144-byte protocol-specific Identify Controller query.
+inline std::vector<std::uint8_t> identifyRequest() {
+    std::vector<std::uint8_t> b(4144, 0);
+    put32(b, 0, 49);
+    put32(b, 4, 0);
+    put32(b, 8, 3);
+    put32(b, 12, 1);
+    put32(b, 16, 1);
+    put32(b, 20, 0);
+    put32(b, 24, 40);
+    put32(b, 28, 4096);
+    return b;
+}
+
+inline constexpr std::uint32_t SCSI_MINIPORT = 0x4D008;
+inline constexpr std::uint32_t QUERY_PROPERTY = 0x2D1400;
+inline constexpr std::uint32_t GET_DEVICE_NUMBER = 0x2D1080;
+
+// A platform on a machine, with the disk of device number 3 opened.
+struct OpenDisk {
+    explicit OpenDisk(const nlohmann::json& description = baseMachine())
+        : platform(loadOrFail(description)) {
+        auto opened = platform.openDevice(L"\\\\.\\PHYSICALDRIVE3", 0xC0000000, 3, 0);
+        EXPECT_TRUE(opened.file) << "open failed with " << opened.error;
+        file = std::move(opened.file);
+    }
+
+    ControlResult send(std::uint32_t code, std::vector<std::uint8_t>& buffer,
+                       std::uint32_t inputLength) {
+        return file->control(code, buffer, inputLength);
+    }
+    ControlResult send(std::uint32_t code, std::vector<std::uint8_t>& buffer) {
+        return send(code, buffer, static_cast<std::uint32_t>(buffer.size()));
+    }
+    NvmeDrive& drive() { return *platform.machine().drive(3); }
+
+    SimPlatform platform;
+    std::unique_ptr<DeviceFile> file;
+};
+
+// A 16 KiB image whose revision text at 0x3020 is the given one.
+inline std::vector<std::uint8_t> testImage(const std::string& revision) {
+    std::vector<std::uint8_t> image(0x4000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    std::memcpy(image.data() + 0x3020, revision.data(), 8);
+    return image;
+}
+
+inline std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t at,
+                                       std::size_t n) {
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                     bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+}
+
+}  // namespace velo::sim::testing

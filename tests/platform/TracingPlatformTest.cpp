@@ -1,0 +1,203 @@
+// The trace: one JSON line per platform call with the documented fields, and the /trace
+// switch of the launcher.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "app/Launch.h"
+#include "app/ImageCatalogue.h"
+#include "platform/Text.h"
+#include "platform/TracingPlatform.h"
+#include "tests/platform/SimTestSupport.h"
+
+namespace velo {
+namespace {
+
+using namespace velo::sim::testing;
+using Json = nlohmann::json;
+
+struct Traced {
+    Traced()
+        : inner(loadOrFail(baseMachine())),
+          tracing(inner, [this](std::string_view line) { lines.emplace_back(line); }) {}
+
+    Json line(std::size_t index) const {
+        EXPECT_LT(index, lines.size());
+        EXPECT_EQ(lines[index].find('\n'), std::string::npos);
+        return Json::parse(lines.at(index));
+    }
+
+    sim::SimPlatform inner;
+    std::vector<std::string> lines;
+    TracingPlatform tracing;
+};
+
+TEST(Trace, DeviceSetCallsAreOneLineEach) {
+    Traced traced;
+    {
+        auto set = traced.tracing.deviceInfoSet(DISK_INTERFACE_CLASS, 0x12);
+        ASSERT_TRUE(set);
+        EXPECT_EQ(set->deviceAt(0), traced.inner.machine().devices[1].devInst);
+        EXPECT_FALSE(set->deviceAt(1));
+        EXPECT_TRUE(set->textProperty(0, PROPERTY_PARENT));
+        EXPECT_FALSE(set->textProperty(0, PropertyKey{{1, 2, 3, {}}, 9}));
+        EXPECT_TRUE(set->hardwareIds(0));
+        DeviceInterface found;
+        EXPECT_EQ(set->interfaceAt(DISK_INTERFACE_CLASS, 0, found), InterfaceLookup::Found);
+    }
+    ASSERT_EQ(traced.lines.size(), 8u);
+    Json open = traced.line(0);
+    EXPECT_EQ(open["seq"], 1);
+    EXPECT_EQ(open["op"], "deviceInfoSet");
+    EXPECT_EQ(open["class"], "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}");
+    EXPECT_EQ(open["flags"], "0x12");
+    EXPECT_EQ(open["result"], "ok");
+    const int set = open["set"];
+    EXPECT_EQ(traced.line(1)["op"], "deviceAt");
+    EXPECT_EQ(traced.line(1)["set"], set);
+    EXPECT_EQ(traced.line(1)["devInst"], traced.inner.machine().devices[1].devInst);
+    EXPECT_EQ(traced.line(2)["result"], "absent");
+    EXPECT_EQ(traced.line(3)["key"], "parent");
+    EXPECT_EQ(traced.line(3)["value"],
+              "PCI\\VEN_7A3C&DEV_0B21&SUBSYS_B2017A3C&REV_01\\4&AAAA&0&0008");
+    EXPECT_EQ(traced.line(4)["key"], "{00000001-0002-0003-0000-000000000000},9");
+    EXPECT_EQ(traced.line(4)["result"], "unreadable");
+    EXPECT_EQ(traced.line(5)["value"][1], "GenDisk");
+    EXPECT_EQ(traced.line(6)["op"], "interfaceAt");
+    EXPECT_EQ(traced.line(6)["path"], toUtf8(traced.inner.machine().devices[1].interfaces[0].path));
+    EXPECT_EQ(traced.line(7)["op"], "releaseDeviceInfoSet");
+    EXPECT_EQ(traced.line(7)["seq"], 8);
+}
+
+TEST(Trace, OpensAndControlRequestsCarryArgumentsBytesAndResults) {
+    Traced traced;
+    auto failed = traced.tracing.openDevice(L"\\\\.\\PHYSICALDRIVE9", 0xC0000000, 3, 0);
+    EXPECT_EQ(failed.error, 2u);
+    {
+        auto opened =
+            traced.tracing.openDevice(L"\\\\.\\PHYSICALDRIVE3", 0xC0000000, 3, 0x40000080);
+        ASSERT_TRUE(opened.file);
+        std::vector<std::uint8_t> buffer(16, 0xCD);
+        buffer[0] = 0x11;
+        auto ok = opened.file->control(GET_DEVICE_NUMBER, buffer, 1);
+        EXPECT_TRUE(ok.ok);
+        std::vector<std::uint8_t> tiny(4, 0);
+        auto bad = opened.file->control(GET_DEVICE_NUMBER, tiny, 0);
+        EXPECT_EQ(bad.error, 122u);
+    }
+    ASSERT_EQ(traced.lines.size(), 5u);
+    Json miss = traced.line(0);
+    EXPECT_EQ(miss["op"], "openDevice");
+    EXPECT_EQ(miss["path"], "\\\\.\\PHYSICALDRIVE9");
+    EXPECT_EQ(miss["result"], "error");
+    EXPECT_EQ(miss["error"], 2);
+    Json open = traced.line(1);
+    EXPECT_EQ(open["access"], "0xC0000000");
+    EXPECT_EQ(open["share"], "0x3");
+    EXPECT_EQ(open["flags"], "0x40000080");
+    EXPECT_EQ(open["result"], "ok");
+    Json control = traced.line(2);
+    EXPECT_EQ(control["op"], "control");
+    EXPECT_EQ(control["file"], open["file"]);
+    EXPECT_EQ(control["code"], "0x2D1080");
+    EXPECT_EQ(control["inputLength"], 1);
+    EXPECT_EQ(control["outputLength"], 16);
+    EXPECT_EQ(control["input"], "11") << "only the first inputLength bytes, as sent";
+    EXPECT_EQ(control["result"], "ok");
+    EXPECT_EQ(control["bytesReturned"], 12);
+    EXPECT_EQ(control["output"], "070000000300000000000000");
+    Json refused = traced.line(3);
+    EXPECT_EQ(refused["result"], "error");
+    EXPECT_EQ(refused["error"], 122);
+    EXPECT_FALSE(refused.contains("output"));
+    EXPECT_EQ(traced.line(4)["op"], "closeDevice");
+}
+
+TEST(Trace, RunLevelCallsAreTracedToo) {
+    Traced traced;
+    traced.inner.setClock(LocalTime{2024, 5, 1, 9, 8, 7});
+    traced.tracing.startUp();
+    traced.tracing.localTime();
+    traced.inner.setClock(std::nullopt, false);
+    traced.tracing.localTime();
+    traced.tracing.writeOutput(std::string("A\xFF\n", 3));
+    traced.tracing.showMessage(L"Title", L"Body");
+    const auto path = std::filesystem::temp_directory_path() / "velo-trace-test-log.txt";
+    traced.tracing.writeTextFile(path.wstring(), "x\n");
+    std::filesystem::remove(path);
+
+    ASSERT_EQ(traced.lines.size(), 6u);
+    EXPECT_EQ(traced.line(0)["op"], "startUp");
+    EXPECT_EQ(traced.line(0)["result"], "ok");
+    EXPECT_EQ(traced.line(1)["time"], "2024-05-01 09:08:07");
+    EXPECT_EQ(traced.line(2)["result"], "unreadable");
+    EXPECT_EQ(traced.line(3)["length"], 3);
+    EXPECT_EQ(traced.line(3)["text"], "A\xEF\xBF\xBD\n");
+    EXPECT_EQ(traced.line(4)["caption"], "Title");
+    EXPECT_EQ(traced.line(4)["text"], "Body");
+    EXPECT_EQ(traced.line(5)["op"], "writeTextFile");
+    EXPECT_EQ(traced.line(5)["result"], "ok");
+    EXPECT_EQ(traced.inner.output(), std::string("A\xFF\n", 3)) << "calls still reach the machine";
+}
+
+// --- the /trace switch ---
+
+struct LaunchOutput {
+    std::string out;
+    std::string err;
+    bool platformMade = false;
+};
+
+int launchWith(const std::vector<std::wstring>& args, LaunchOutput& output) {
+    LaunchHooks hooks;
+    hooks.writeStdout = [&](std::string_view b) { output.out.append(b); };
+    hooks.writeStderr = [&](std::string_view b) { output.err.append(b); };
+    hooks.defaultPlatform = [&]() -> std::unique_ptr<Platform> {
+        output.platformMade = true;
+        auto platform = std::make_unique<sim::SimPlatform>(
+            sim::loadDefaultMachine(),
+            sim::Echo{[&](std::string_view b) { output.out.append(b); }, {}});
+        platform->setClock(LocalTime{2024, 5, 1, 10, 0, 0});
+        return platform;
+    };
+    std::wstring text;
+    for (const auto& arg : args)
+        text += (text.empty() ? L"" : L" ") + arg;
+    int status = launch(args, text, hooks);
+    unloadFirmwareImage();
+    return status;
+}
+
+TEST(TraceSwitch, TraceFileThatCannotBeCreatedStopsBeforeAnythingRuns) {
+    LaunchOutput output;
+    EXPECT_EQ(launchWith({L"/s", L"/trace", L"/no/such/folder/trace.jsonl"}, output), 87);
+    EXPECT_EQ(output.err, "velo: /no/such/folder/trace.jsonl: the trace file cannot be created\n");
+    EXPECT_EQ(output.out, "");
+    EXPECT_FALSE(output.platformMade);
+}
+
+TEST(TraceSwitch, TraceFileHoldsOneJsonLinePerCallOfTheRun) {
+    const auto path = std::filesystem::temp_directory_path() / "velo-trace-switch-test.jsonl";
+    LaunchOutput output;
+    EXPECT_EQ(launchWith({L"/s", L"/trace", path.wstring()}, output), 0);
+    std::ifstream file(path);
+    std::string text;
+    std::vector<Json> lines;
+    while (std::getline(file, text))
+        lines.push_back(Json::parse(text));
+    std::filesystem::remove(path);
+
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front()["op"], "startUp");
+    int downloads = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["seq"], i + 1);
+        if (lines[i]["op"] == "control" && lines[i]["inputLength"] == 4172)
+            ++downloads;
+    }
+    EXPECT_EQ(downloads, 514) << "get info, 512 pieces, activate";
+    EXPECT_NE(output.out.find("Return Code : 0)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velo
