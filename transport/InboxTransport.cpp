@@ -1,7 +1,6 @@
 #include "transport/InboxTransport.h"
 
 #include <algorithm>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -38,36 +37,37 @@ private:
     std::uint32_t status_ = 0;
 };
 
-// The first writable slot of the get-info reply, or a result code. The reply's data offset
-// and slot count come from the driver, so every byte read is checked against the buffer.
-std::optional<std::uint8_t> chooseSlot(FirmwareRequests& requests, int& result) {
+// The slot to activate, or why there is none.
+struct SlotChoice {
+    int result = INBOX_UPDATED;  // INBOX_UPDATED when a slot was found
+    std::uint8_t slot = 0;
+};
+
+// The first writable slot of the get-info reply. The reply's data offset and slot count come
+// from the driver, so every byte read is checked against the buffer first.
+SlotChoice chooseSlot(FirmwareRequests& requests) {
     fw::putRequest(requests.request(), fw::FUNCTION_GET_INFO);
     if (!requests.send() || requests.status() != fw::STATUS_SUCCESS) {
-        result = INBOX_REQUEST_FAILED;
-        return std::nullopt;
+        return {INBOX_REQUEST_FAILED};
     }
     const ByteView& reply = requests.request();
     const std::uint64_t info = reply.u32(fw::BLOCK_DATA_OFFSET);
-    if (!reply.fits(info, fw::INFO_SLOTS)) {
-        result = INBOX_REQUEST_FAILED;
-        return std::nullopt;
-    }
+    if (!reply.fits(info, fw::INFO_SLOTS))
+        return {INBOX_REQUEST_FAILED};
+
     const std::uint8_t slotCount = reply.u8(info + fw::INFO_SLOT_COUNT);
     if (reply.u8(info + fw::INFO_UPGRADE_SUPPORT) == 0 || slotCount == 0) {
-        result = INBOX_NOT_ACCEPTED;
-        return std::nullopt;
+        return {INBOX_NOT_ACCEPTED};
     }
     for (std::size_t entry = 0; entry < slotCount; ++entry) {
         const std::uint64_t slot = info + fw::INFO_SLOTS + entry * fw::SLOT_ENTRY_SIZE;
-        if (!reply.fits(slot, fw::SLOT_ENTRY_SIZE)) {
-            result = INBOX_REQUEST_FAILED;
-            return std::nullopt;
+        if (!reply.fits(slot, fw::SLOT_ENTRY_SIZE))
+            return {INBOX_REQUEST_FAILED};
+        if (reply.u8(slot + fw::SLOT_READ_ONLY) == 0) {
+            return {INBOX_UPDATED, reply.u8(slot + fw::SLOT_NUMBER)};
         }
-        if (reply.u8(slot + fw::SLOT_READ_ONLY) == 0)
-            return reply.u8(slot + fw::SLOT_NUMBER);
     }
-    result = INBOX_NOT_ACCEPTED;
-    return std::nullopt;
+    return {INBOX_NOT_ACCEPTED};
 }
 
 // Sends the image in rising offset order; the last piece carries only the bytes that remain.
@@ -121,14 +121,13 @@ int inboxUpdateDisk(Io& io, const DiskRecord& disk, std::uint32_t imageSize) {
         return INBOX_REQUEST_FAILED;
     FirmwareRequests requests(*opened.file, chunk);
 
-    int result = INBOX_UPDATED;
-    auto slot = chooseSlot(requests, result);
-    if (!slot)
-        return result;
+    const SlotChoice choice = chooseSlot(requests);
+    if (choice.result != INBOX_UPDATED)
+        return choice.result;
     if (!download(requests, std::span<const std::uint8_t>(imageBuffer).first(imageSize), chunk)) {
         return INBOX_REQUEST_FAILED;
     }
-    return activate(requests, *slot);
+    return activate(requests, choice.slot);
 }
 
 }  // namespace velo
