@@ -168,6 +168,23 @@ else
     fail "bad command line with /log: status $(status_of bogus_log), log $( [[ -e $bogus_log ]] && echo written || echo absent)"
 fi
 
+# --- A simulated machine, traced: the same core on the Windows build ---
+examples=$(realpath -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples")
+trace="$scratch/default trace.jsonl"
+rm -f -- "$trace"
+run_velo simulated /s /machine "$(windows_path "$examples/default.json")" /trace "$(windows_path "$trace")"
+if [[ $(status_of simulated) == 0 ]] && grep -qxF ' >> VELO Ended (Return Code : 0)' "$scratch/simulated.out"; then
+    pass "/machine runs the default simulated machine to return code 0"
+else
+    fail "/machine run: status $(status_of simulated), $(tr '\n' '|' < "$scratch/simulated.out" | head -c 300)"
+fi
+downloads=$(grep -c '"op":"control".*"inputLength":4172' "$trace" 2>/dev/null)
+if [[ ${downloads:-0} -ge 512 ]]; then
+    pass "/trace records every control request ($downloads of 4172 bytes)"
+else
+    fail "/trace recorded ${downloads:-no} requests of 4172 bytes"
+fi
+
 # --- The backend against wine's SetupAPI, pipes, clock and files ---
 backend_test="$build_dir/velo_win32_backend_test.exe"
 if [[ -f $backend_test ]]; then
