@@ -133,22 +133,26 @@ std::string printableAscii(std::wstring_view text) {
     return out;
 }
 
-std::wstring upperAscii(std::wstring_view text) {
+namespace {
+
+// Moves the letters first..first+25 to the same letters at target.
+std::wstring shiftAsciiLetters(std::wstring_view text, wchar_t first, wchar_t target) {
     std::wstring out(text);
     for (wchar_t& c : out) {
-        if (c >= L'a' && c <= L'z')
-            c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c >= first && c <= first + 25)
+            c = static_cast<wchar_t>(c - first + target);
     }
     return out;
 }
 
+}  // namespace
+
+std::wstring upperAscii(std::wstring_view text) {
+    return shiftAsciiLetters(text, L'a', L'A');
+}
+
 std::wstring lowerAscii(std::wstring_view text) {
-    std::wstring out(text);
-    for (wchar_t& c : out) {
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return out;
+    return shiftAsciiLetters(text, L'A', L'a');
 }
 
 }  // namespace velo
