@@ -62,36 +62,45 @@ TEST(InboxDriverIdentify, DeviceProtocolPropertyIsAnsweredToo) {
     EXPECT_TRUE(disk.send(QUERY_PROPERTY, buffer).ok);
 }
 
-TEST(InboxDriverIdentify, MalformedQueriesFailAsTheDriverFailsThem) {
-    struct Case {
-        const char* name;
-        std::function<void(std::vector<std::uint8_t>&, std::uint32_t&)> change;
-        std::uint32_t error;
-    };
-    const std::vector<Case> cases = {
-        {"device property not modelled", [](auto& b, auto&) { put32(b, 0, 0); }, 50},
-        {"query type 2", [](auto& b, auto&) { put32(b, 4, 2); }, 87},
-        {"protocol ATA", [](auto& b, auto&) { put32(b, 8, 2); }, 50},
-        {"log page", [](auto& b, auto&) { put32(b, 12, 2); }, 50},
-        {"namespace identify", [](auto& b, auto&) { put32(b, 16, 0); }, 50},
-        {"sub value 1", [](auto& b, auto&) { put32(b, 20, 1); }, 87},
-        {"offset inside header", [](auto& b, auto&) { put32(b, 24, 39); }, 87},
-        {"length below 4096", [](auto& b, auto&) { put32(b, 28, 4095); }, 87},
-        {"data past the output", [](auto& b, auto&) { put32(b, 24, 41); }, 122},
-        {"input shorter than the query", [](auto&, auto& in) { in = 47; }, 87},
-        {"input shorter than a property query", [](auto&, auto& in) { in = 7; }, 87},
-    };
-    for (const Case& c : cases) {
+// A request changed for each case, sent whole unless the change shortens its input.
+struct BrokenCall {
+    const char* name;
+    std::function<void(std::vector<std::uint8_t>&, std::uint32_t&)> change;
+    std::uint32_t error;
+};
+
+// Each broken request fails as a call with its system error and leaves the buffer alone.
+void expectCallsFail(std::uint32_t code, std::vector<std::uint8_t> (*makeRequest)(),
+                     const std::vector<BrokenCall>& cases) {
+    for (const BrokenCall& c : cases) {
         OpenDisk disk;
-        auto buffer = identifyRequest();
-        std::uint32_t inputLength = 4144;
+        auto buffer = makeRequest();
+        std::uint32_t inputLength = static_cast<std::uint32_t>(buffer.size());
         c.change(buffer, inputLength);
         const auto before = buffer;
-        auto result = disk.send(QUERY_PROPERTY, buffer, inputLength);
+        auto result = disk.send(code, buffer, inputLength);
         EXPECT_FALSE(result.ok) << c.name;
         EXPECT_EQ(result.error, c.error) << c.name;
         EXPECT_EQ(buffer, before) << c.name << ": a failed call must leave the buffer alone";
     }
+}
+
+TEST(InboxDriverIdentify, MalformedQueriesFailAsTheDriverFailsThem) {
+    expectCallsFail(
+        QUERY_PROPERTY, identifyRequest,
+        {
+            {"device property not modelled", [](auto& b, auto&) { put32(b, 0, 0); }, 50},
+            {"query type 2", [](auto& b, auto&) { put32(b, 4, 2); }, 87},
+            {"protocol ATA", [](auto& b, auto&) { put32(b, 8, 2); }, 50},
+            {"log page", [](auto& b, auto&) { put32(b, 12, 2); }, 50},
+            {"namespace identify", [](auto& b, auto&) { put32(b, 16, 0); }, 50},
+            {"sub value 1", [](auto& b, auto&) { put32(b, 20, 1); }, 87},
+            {"offset inside header", [](auto& b, auto&) { put32(b, 24, 39); }, 87},
+            {"length below 4096", [](auto& b, auto&) { put32(b, 28, 4095); }, 87},
+            {"data past the output", [](auto& b, auto&) { put32(b, 24, 41); }, 122},
+            {"input shorter than the query", [](auto&, auto& in) { in = 47; }, 87},
+            {"input shorter than a property query", [](auto&, auto& in) { in = 7; }, 87},
+        });
 }
 
 TEST(InboxDriverIdentify, OutputOneByteShortFails) {
@@ -106,40 +115,26 @@ TEST(InboxDriverIdentify, OutputOneByteShortFails) {
 // --- miniport envelope ---
 
 TEST(InboxDriverMiniport, BrokenEnvelopeFailsTheCall) {
-    struct Case {
-        const char* name;
-        std::function<void(std::vector<std::uint8_t>&, std::uint32_t&)> change;
-        std::uint32_t error;
-    };
-    const std::vector<Case> cases = {
-        {"input shorter than SRB_IO_CONTROL", [](auto&, auto& in) { in = 27; }, 122},
-        {"HeaderLength 27", [](auto& b, auto&) { put32(b, 0, 27); }, 1306},
-        {"HeaderLength 0", [](auto& b, auto&) { put32(b, 0, 0); }, 1306},
-        {"Length one past the buffer",
-         [](auto& b, auto&) { put32(b, 24, static_cast<std::uint32_t>(b.size()) - 27); }, 122},
-        {"Length beyond the input",
-         [](auto& b, auto& in) {
-             in = static_cast<std::uint32_t>(b.size()) - 1;
-             (void)b;
-         },
-         122},
-        {"Length wraps", [](auto& b, auto&) { put32(b, 24, 0xFFFFFFF0); }, 122},
-        {"signature", [](auto& b, auto&) { b[11] = 'X'; }, 1},
-        {"RST signature", [](auto& b, auto&) { std::memcpy(b.data() + 4, "IntelFw ", 8); }, 1},
-        {"control code", [](auto& b, auto&) { put32(b, 16, 0x1B0781); }, 1},
-        {"no room for the request block", [](auto& b, auto&) { put32(b, 24, 23); }, 87},
-    };
-    for (const Case& c : cases) {
-        OpenDisk disk;
-        auto buffer = getInfoRequest();
-        std::uint32_t inputLength = static_cast<std::uint32_t>(buffer.size());
-        c.change(buffer, inputLength);
-        const auto before = buffer;
-        auto result = disk.send(SCSI_MINIPORT, buffer, inputLength);
-        EXPECT_FALSE(result.ok) << c.name;
-        EXPECT_EQ(result.error, c.error) << c.name;
-        EXPECT_EQ(buffer, before) << c.name;
-    }
+    expectCallsFail(
+        SCSI_MINIPORT, getInfoRequest,
+        {
+            {"input shorter than SRB_IO_CONTROL", [](auto&, auto& in) { in = 27; }, 122},
+            {"HeaderLength 27", [](auto& b, auto&) { put32(b, 0, 27); }, 1306},
+            {"HeaderLength 0", [](auto& b, auto&) { put32(b, 0, 0); }, 1306},
+            {"Length one past the buffer",
+             [](auto& b, auto&) { put32(b, 24, static_cast<std::uint32_t>(b.size()) - 27); }, 122},
+            {"Length beyond the input",
+             [](auto& b, auto& in) {
+                 in = static_cast<std::uint32_t>(b.size()) - 1;
+                 (void)b;
+             },
+             122},
+            {"Length wraps", [](auto& b, auto&) { put32(b, 24, 0xFFFFFFF0); }, 122},
+            {"signature", [](auto& b, auto&) { b[11] = 'X'; }, 1},
+            {"RST signature", [](auto& b, auto&) { std::memcpy(b.data() + 4, "IntelFw ", 8); }, 1},
+            {"control code", [](auto& b, auto&) { put32(b, 16, 0x1B0781); }, 1},
+            {"no room for the request block", [](auto& b, auto&) { put32(b, 24, 23); }, 87},
+        });
 }
 
 TEST(InboxDriverMiniport, UnknownControlCodeAndOverlongInputFail) {
