@@ -6,6 +6,7 @@
 #include "discovery/InboxIdentify.h"
 #include "discovery/IntelController.h"
 #include "discovery/PhysicalDrives.h"
+#include "platform/Console.h"
 #include "platform/Text.h"
 #include "transport/CsmiRaid.h"
 #include "transport/InboxTransport.h"
@@ -80,7 +81,8 @@ int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
 
 int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
     const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
-    const auto imageSize = static_cast<std::uint32_t>(IMAGE_SIZE);
+    const UpdateImage image{std::span<const std::uint8_t>(imageBuffer).first(IMAGE_SIZE),
+                            updatedFirmwareRevision};
     for (DiskRecord& target : output) {
         if (!takesLoadedImage(target)) {
             io.console.narrow << "  [ERROR] Firmware revision "
@@ -92,14 +94,14 @@ int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
         }
         switch (target.driverKind) {
             case DriverKind::Inbox:
-                target.resultCode = inboxUpdateDisk(io, target, imageSize);
+                target.resultCode = inboxUpdateDisk(io, target, image);
                 break;
             case DriverKind::VrocRaidMember:
             case DriverKind::VrocNonRaid:
-                target.resultCode = vrocUpdateDisk(io, target, imageSize, vrocPort);
+                target.resultCode = vrocUpdateDisk(io, target, image, vrocPort);
                 break;
             default:
-                target.resultCode = rstUpdateDisk(io, target, imageSize);
+                target.resultCode = rstUpdateDisk(io, target, image);
                 break;
         }
     }

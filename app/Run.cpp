@@ -4,7 +4,7 @@
 #include "app/Passes.h"
 #include "app/RunContext.h"
 #include "platform/Text.h"
-#include "report/Console.h"
+#include "platform/Console.h"
 #include "report/Report.h"
 #include "report/TimeString.h"
 
@@ -47,7 +47,16 @@ int runVelo(Platform& platform, const RunOptions& options) {
         }
     }
 
-    reportResults(io, context);
+    ReportFacts facts{.disks = context.disks,
+                      .startTime = context.startTime,
+                      .endTime = {},
+                      .inputCommand = context.inputCommand,
+                      .logFilePath = context.logFilePath,
+                      .updatedRevision = updatedFirmwareRevision,
+                      .toolTitle = toolTitle,
+                      .silent = silentMode};
+    context.returnCode = reportResults(io, facts);
+    context.endTime = facts.endTime;
     console.flush();
     return 0;
 }

@@ -7,7 +7,7 @@
 #include "app/RunContext.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
-#include "report/Console.h"
+#include "platform/Console.h"
 #include "transport/InboxTransport.h"
 
 namespace velo {
@@ -37,7 +37,7 @@ void inboxUpdate(benchmark::State& state) {
         DiskRecord disk = makeCandidate(L"\\\\.\\PHYSICALDRIVE0", DriverKind::Inbox);
         disk.updateGranularity = granularity;
         state.ResumeTiming();
-        benchmark::DoNotOptimize(inboxUpdateDisk(io, disk, IMAGE_SIZE));
+        benchmark::DoNotOptimize(inboxUpdateDisk(io, disk, {imageBuffer, updatedFirmwareRevision}));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IMAGE_SIZE));
     state.counters["requests"] = static_cast<double>(IMAGE_SIZE / (4096 * granularity) + 2);

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/Console.h"
+#include "platform/Platform.h"
 #include "platform/Text.h"
 #include "transport/NvmeIdentify.h"
 #include "transport/SrbIoControl.h"

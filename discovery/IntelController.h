@@ -5,7 +5,7 @@
 #include <string>
 
 #include "discovery/DiskRecord.h"
-#include "report/Console.h"
+#include "platform/Io.h"
 
 namespace velo {
 

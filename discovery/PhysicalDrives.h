@@ -5,7 +5,8 @@
 #include <string>
 
 #include "discovery/DiskRecord.h"
-#include "report/Console.h"
+#include "platform/Io.h"
+#include "platform/Platform.h"
 
 namespace velo {
 

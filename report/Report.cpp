@@ -1,6 +1,6 @@
 #include "report/Report.h"
 
-#include "app/ImageCatalogue.h"
+#include "platform/Console.h"
 #include "platform/Text.h"
 #include "report/TimeString.h"
 
@@ -31,18 +31,18 @@ std::int32_t foldResult(std::int32_t runCode, std::int32_t diskCode) {
 
 }  // namespace
 
-ReportTexts buildReportTexts(const RunContext& context) {
+ReportTexts buildReportTexts(const ReportFacts& facts) {
     ReportTexts texts;
     std::string& log = texts.logText;
     std::wstring& message = texts.messageText;
-    const std::string updatedRevision = lowBytes(updatedFirmwareRevision);
+    const std::string updatedRevision = lowBytes(facts.updatedRevision);
 
-    log += "Start Time : " + lowBytes(context.startTime) + "\n";
-    log += "End Time : " + lowBytes(context.endTime) + "\n";
-    log += "Input Command : " + lowBytes(context.inputCommand) + "\n";
-    message += L"Updated Firmware Version : " + updatedFirmwareRevision + L"\n";
+    log += "Start Time : " + lowBytes(facts.startTime) + "\n";
+    log += "End Time : " + lowBytes(facts.endTime) + "\n";
+    log += "Input Command : " + lowBytes(facts.inputCommand) + "\n";
+    message += L"Updated Firmware Version : " + facts.updatedRevision + L"\n";
 
-    if (context.disks.empty()) {
+    if (facts.disks.empty()) {
         log += "[No Disk]\n";
         log += "Updated Firmware Version : " + updatedRevision + "\n";
         log += "Return Code : 1\n";
@@ -52,7 +52,7 @@ ReportTexts buildReportTexts(const RunContext& context) {
     } else {
         texts.returnCode = RETURN_SUCCESS;
         int number = 0;
-        for (const DiskRecord& disk : context.disks) {
+        for (const DiskRecord& disk : facts.disks) {
             const std::string index = std::to_string(++number);
             log += "\n[Disk #" + index + "]\n";
             log += "Model Number : " + lowBytes(disk.modelNumber) + "\n";
@@ -69,7 +69,7 @@ ReportTexts buildReportTexts(const RunContext& context) {
                 L"Serial Number : " + std::wstring(beforeFirstNul(disk.serialNumber)) + L"\n";
             message += L"Current Firmware Version : " +
                        std::wstring(beforeFirstNul(disk.firmwareRevision)) + L"\n";
-            message += L"Updated Firmware Version : " + updatedFirmwareRevision + L"\n";
+            message += L"Updated Firmware Version : " + facts.updatedRevision + L"\n";
 
             if (disk.resultCode == RETURN_SUCCESS) {
                 log += UPDATED_TEXT;
@@ -101,28 +101,27 @@ ReportTexts buildReportTexts(const RunContext& context) {
     return texts;
 }
 
-std::wstring makeMessageCaption() {
-    return L"VANTORA " + toolTitle;
+std::wstring makeMessageCaption(std::wstring_view toolTitle) {
+    return L"VANTORA " + std::wstring(toolTitle);
 }
 
-std::int32_t reportResults(Io& io, RunContext& context) {
-    context.endTime = widenBytes(makeTimeString(io.platform));
-    const ReportTexts texts = buildReportTexts(context);
-    context.returnCode = texts.returnCode;
+std::int32_t reportResults(Io& io, ReportFacts& facts) {
+    facts.endTime = widenBytes(makeTimeString(io.platform));
+    const ReportTexts texts = buildReportTexts(facts);
 
-    if (!context.logFilePath.empty()) {
+    if (!facts.logFilePath.empty()) {
         // A log that cannot be written is skipped without a word; the run's outcome stands.
-        io.platform.writeTextFile(context.logFilePath, texts.logText);
+        io.platform.writeTextFile(facts.logFilePath, texts.logText);
     }
 
     io.console.wide << lineEnd;
-    io.console.wide << L" >> VELO Ended (Return Code : " << context.returnCode << L")" << lineEnd;
+    io.console.wide << L" >> VELO Ended (Return Code : " << texts.returnCode << L")" << lineEnd;
     io.console.wide << lineEnd;
 
-    if (!silentMode) {
-        io.platform.showMessage(makeMessageCaption(), texts.messageText);
+    if (!facts.silent) {
+        io.platform.showMessage(makeMessageCaption(facts.toolTitle), texts.messageText);
     }
-    return context.returnCode;
+    return texts.returnCode;
 }
 
 }  // namespace velo

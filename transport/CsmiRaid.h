@@ -2,7 +2,7 @@
 #pragma once
 
 #include "discovery/DiskRecord.h"
-#include "report/Console.h"
+#include "platform/Io.h"
 
 namespace velo {
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 namespace velo {
 
@@ -9,6 +11,13 @@ namespace velo {
 inline constexpr std::uint32_t FIRMWARE_CHUNK_UNIT = 4096;
 // A granularity of 255 comes from FWUG 0xFF, which states no restriction.
 inline constexpr std::int32_t GRANULARITY_NO_RESTRICTION = 255;
+
+// The image that the update pass hands to a transport: the bytes to download and the revision
+// they install (shown in the target banner).
+struct UpdateImage {
+    std::span<const std::uint8_t> bytes;
+    std::wstring_view revision;
+};
 
 // The bytes sent per download request for a record's update granularity.
 inline std::uint32_t chunkLength(std::int32_t updateGranularity) {

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "app/ImageCatalogue.h"
+#include "platform/Platform.h"
 #include "transport/FirmwareChunks.h"
 #include "transport/MiniportFirmware.h"
 
@@ -110,9 +110,7 @@ int activate(FirmwareRequests& requests, std::uint8_t slot) {
 
 }  // namespace
 
-int inboxUpdateDisk(Io& io, const DiskRecord& disk, std::uint32_t imageSize) {
-    if (imageSize > imageBuffer.size())
-        return INBOX_NOT_ACCEPTED;
+int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
 
     auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
@@ -124,9 +122,8 @@ int inboxUpdateDisk(Io& io, const DiskRecord& disk, std::uint32_t imageSize) {
     const SlotChoice choice = chooseSlot(requests);
     if (choice.result != INBOX_UPDATED)
         return choice.result;
-    if (!download(requests, std::span<const std::uint8_t>(imageBuffer).first(imageSize), chunk)) {
+    if (!download(requests, image.bytes, chunk))
         return INBOX_REQUEST_FAILED;
-    }
     return activate(requests, choice.slot);
 }
 

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 #include "discovery/DiskRecord.h"
-#include "report/Console.h"
+#include "platform/Io.h"
+#include "transport/FirmwareChunks.h"
 
 namespace velo {
 
@@ -13,8 +14,8 @@ inline constexpr int INBOX_REBOOT_REQUIRED = 1602;
 inline constexpr int INBOX_NOT_ACCEPTED = 1;  // no upgrade support, no writable slot, refused
 inline constexpr int INBOX_REQUEST_FAILED = 5;
 
-// Installs the first imageSize bytes of the loaded image on the disk: slot information,
-// download in chunks of the disk's granularity, activation.
-int inboxUpdateDisk(Io& io, const DiskRecord& disk, std::uint32_t imageSize);
+// Installs the image on the disk: slot information, download in chunks of the disk's
+// granularity, activation.
+int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image);
 
 }  // namespace velo

@@ -7,7 +7,7 @@ int rstIdentify(Io&, DiskRecord, DiskList&) {
     return 8;
 }
 
-int rstUpdateDisk(Io&, const DiskRecord&, std::uint32_t) {
+int rstUpdateDisk(Io&, const DiskRecord&, const UpdateImage&) {
     return 1;
 }
 

@@ -7,7 +7,7 @@ int vrocDiscover(Io&, DiskRecord, DiskList&, std::int32_t&) {
     return 1;
 }
 
-int vrocUpdateDisk(Io&, const DiskRecord&, std::uint32_t, std::int32_t) {
+int vrocUpdateDisk(Io&, const DiskRecord&, const UpdateImage&, std::int32_t) {
     return 1;
 }
 

@@ -1,4 +1,5 @@
 #include "discovery/InboxIdentify.h"
+#include "platform/Console.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "discovery/PhysicalDrives.h"
+#include "platform/Console.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/ImageCatalogue.h"
+#include "platform/Console.h"
 #include "../TestSupport.h"
 
 namespace velo {
@@ -35,31 +35,27 @@ protected:
     void SetUp() override {
         platform = test::makeSimPlatform(test::EMPTY_MACHINE);
         console = std::make_unique<Console>(*platform);
-        context.startTime = L"07-12-2026(13:40:00)";
-        context.inputCommand = L"/s /log out.log";
-        silentMode = false;
-    }
-    void TearDown() override {
-        unloadFirmwareImage();
-        silentMode = false;
+        facts.startTime = L"07-12-2026(13:40:00)";
+        facts.inputCommand = L"/s /log out.log";
     }
     std::int32_t report() {
         Io io{*platform, *console};
-        auto code = reportResults(io, context);
+        auto code = reportResults(io, facts);
         console->flush();
         return code;
     }
 
     std::unique_ptr<sim::SimPlatform> platform;
     std::unique_ptr<Console> console;
-    RunContext context;
+    ReportFacts facts;
 };
 
 TEST_F(Report, TwoDiskLogLineByLine) {
-    loadFirmwareImage(1);
-    context.disks = {disk(L"S1", 0), disk(L"S2", 1602)};
+    facts.updatedRevision = L"QLR4KAXA";
+    facts.toolTitle = L"VELO_QX7B2_V1.0.2_QLR4KAXA";
+    facts.disks = {disk(L"S1", 0), disk(L"S2", 1602)};
     test::ScratchDir dir;
-    context.logFilePath = test::widePath(dir.file("result.log"));
+    facts.logFilePath = test::widePath(dir.file("result.log"));
     ASSERT_EQ(report(), 1602);
 
     const std::vector<std::string> expected = {
@@ -92,8 +88,7 @@ TEST_F(Report, TwoDiskLogLineByLine) {
     const std::string log = test::readBytes(dir.file("result.log"));
     EXPECT_NE(log.substr(0, 3), "\xEF\xBB\xBF");
     EXPECT_EQ(crlfLines(log), expected);
-    EXPECT_EQ(context.endTime, L"07-12-2026(13:47:38)");
-    EXPECT_EQ(context.returnCode, 1602);
+    EXPECT_EQ(facts.endTime, L"07-12-2026(13:47:38)");
 
     ASSERT_EQ(platform->messages().size(), 1u);
     EXPECT_EQ(platform->messages()[0].caption, L"VANTORA VELO_QX7B2_V1.0.2_QLR4KAXA");
@@ -110,7 +105,7 @@ TEST_F(Report, TwoDiskLogLineByLine) {
 
 TEST_F(Report, NoDiskWithoutImage) {
     EXPECT_EQ(report(), 1);
-    const ReportTexts texts = buildReportTexts(context);
+    const ReportTexts texts = buildReportTexts(facts);
     EXPECT_EQ(texts.logText,
               "Start Time : 07-12-2026(13:40:00)\n"
               "End Time : 07-12-2026(13:47:38)\n"
@@ -141,16 +136,16 @@ TEST_F(Report, CodesFoldWorstFirstWhateverTheOrder) {
         {{0, 5}, 1},       {{-1}, 1},      {{1602, 1602, 0}, 1602}, {{0, 1602, 5, 0}, 1},
     };
     for (const Case& c : cases) {
-        context.disks.clear();
+        facts.disks.clear();
         for (auto code : c.codes)
-            context.disks.push_back(disk(L"S", code));
-        EXPECT_EQ(buildReportTexts(context).returnCode, c.expected);
+            facts.disks.push_back(disk(L"S", code));
+        EXPECT_EQ(buildReportTexts(facts).returnCode, c.expected);
     }
 }
 
 TEST_F(Report, NegativeDiskCodeIsPrintedSignedAndFails) {
-    context.disks = {disk(L"S", -1)};
-    const std::string log = buildReportTexts(context).logText;
+    facts.disks = {disk(L"S", -1)};
+    const std::string log = buildReportTexts(facts).logText;
     EXPECT_NE(log.find("Return Code : -1\nResult Details : Unable to update firmware.\n"),
               std::string::npos);
     EXPECT_NE(log.find("[Final Result]\nReturn Code : 1\n"), std::string::npos);
@@ -159,8 +154,8 @@ TEST_F(Report, NegativeDiskCodeIsPrintedSignedAndFails) {
 TEST_F(Report, DriveTextsWithNulAreCutInTheMessageOnly) {
     DiskRecord record = disk(std::wstring(L"AB\0CD", 5), 0);
     record.firmwareRevision = std::wstring(L"QL\0R2KAXA", 9);
-    context.disks = {record};
-    const ReportTexts texts = buildReportTexts(context);
+    facts.disks = {record};
+    const ReportTexts texts = buildReportTexts(facts);
     EXPECT_NE(texts.logText.find(std::string("Serial Number : AB\0CD\n", 22)), std::string::npos);
     EXPECT_NE(texts.logText.find(std::string("Current Firmware Version : QL\0R2KAXA\n", 37)),
               std::string::npos);
@@ -174,8 +169,8 @@ TEST_F(Report, DriveTextsWithNulAreCutInTheMessageOnly) {
 
 TEST_F(Report, WideTextsAreCutToTheirLowByteInTheLog) {
     DiskRecord record = disk(L"S\u0141", 0);  // U+0141 has low byte 0x41, 'A'
-    context.disks = {record};
-    EXPECT_NE(buildReportTexts(context).logText.find("Serial Number : SA\n"), std::string::npos);
+    facts.disks = {record};
+    EXPECT_NE(buildReportTexts(facts).logText.find("Serial Number : SA\n"), std::string::npos);
 }
 
 TEST_F(Report, ExistingLogIsReplaced) {
@@ -184,7 +179,7 @@ TEST_F(Report, ExistingLogIsReplaced) {
         std::ofstream old(dir.file("result.log"), std::ios::binary);
         old << std::string(10000, 'x');
     }
-    context.logFilePath = test::widePath(dir.file("result.log"));
+    facts.logFilePath = test::widePath(dir.file("result.log"));
     report();
     const std::string log = test::readBytes(dir.file("result.log"));
     EXPECT_EQ(log.find('x'), std::string::npos);
@@ -193,7 +188,7 @@ TEST_F(Report, ExistingLogIsReplaced) {
 
 TEST_F(Report, UnwritableLogIsSkippedAndTheRestFollows) {
     test::ScratchDir dir;
-    context.logFilePath = test::widePath(dir.file("no-such-folder/result.log"));
+    facts.logFilePath = test::widePath(dir.file("no-such-folder/result.log"));
     EXPECT_EQ(report(), 1);
     EXPECT_EQ(platform->output(), "\n >> VELO Ended (Return Code : 1)\n\n");
     EXPECT_EQ(platform->messages().size(), 1u);
@@ -201,7 +196,7 @@ TEST_F(Report, UnwritableLogIsSkippedAndTheRestFollows) {
 }
 
 TEST_F(Report, SilentRunShowsNoMessageBox) {
-    silentMode = true;
+    facts.silent = true;
     EXPECT_EQ(report(), 1);
     EXPECT_TRUE(platform->messages().empty());
     EXPECT_EQ(platform->output(), "\n >> VELO Ended (Return Code : 1)\n\n");

@@ -8,6 +8,7 @@
 #include "app/Passes.h"
 #include "app/Run.h"
 #include "app/RunContext.h"
+#include "platform/Console.h"
 #include "../TestSupport.h"
 #include "../platform/SimTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "report/Console.h"
+#include "platform/Console.h"
 
 #include <gtest/gtest.h>
 

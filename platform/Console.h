@@ -74,10 +74,4 @@ public:
     ConsoleStream<wchar_t> wide;
 };
 
-// What the logic below the entry routine needs of the outside world.
-struct Io {
-    Platform& platform;
-    Console& console;
-};
-
 }  // namespace velo
