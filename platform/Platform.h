@@ -62,10 +62,13 @@ inline constexpr std::uint32_t SYSTEM_ERROR_ACCESS_DENIED = 5;
 inline constexpr std::uint32_t SYSTEM_ERROR_INVALID_PARAMETER = 87;
 inline constexpr std::uint32_t SYSTEM_ERROR_INSUFFICIENT_BUFFER = 122;
 
-// One device interface of a set: its path and the instance handle of its device.
+// One device interface of a set: its path, and its device (the SP_DEVINFO_DATA that comes with
+// the detail) as instance handle and as member index of the set. Interfaces are numbered across
+// the set, so the device of interface i need not be member i.
 struct DeviceInterface {
     std::wstring devicePath;
     std::uint32_t devInst = 0;
+    std::uint32_t member = 0;
 };
 
 enum class InterfaceLookup {

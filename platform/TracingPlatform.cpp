@@ -152,6 +152,7 @@ public:
                 line["result"] = "found";
                 line["path"] = toUtf8(found.devicePath);
                 line["devInst"] = found.devInst;
+                line["member"] = found.member;
                 break;
             case InterfaceLookup::Absent:
                 line["result"] = "absent";

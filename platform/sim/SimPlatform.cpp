@@ -65,8 +65,8 @@ public:
                                 DeviceInterface& found) override {
         // Interfaces of the class are numbered across the set's members, in member order.
         std::uint32_t seen = 0;
-        for (std::size_t deviceIndex : members_) {
-            const Device& device = machine_.devices[deviceIndex];
+        for (std::uint32_t position = 0; position < members_.size(); ++position) {
+            const Device& device = machine_.devices[members_[position]];
             for (const DeviceInterfaceEntry& entry : device.interfaces) {
                 if (!(entry.interfaceClass == interfaceClass))
                     continue;
@@ -76,6 +76,7 @@ public:
                     return InterfaceLookup::DetailFailed;
                 found.devicePath = entry.path;
                 found.devInst = device.devInst;
+                found.member = position;
                 return InterfaceLookup::Found;
             }
         }

@@ -141,6 +141,17 @@ private:
         return SetupDiEnumDeviceInfo(set_, index, &device) != FALSE;
     }
 
+    bool memberOf(DWORD devInst, std::uint32_t& member) const {
+        SP_DEVINFO_DATA device;
+        for (std::uint32_t index = 0; deviceData(index, device); ++index) {
+            if (device.DevInst == devInst) {
+                member = index;
+                return true;
+            }
+        }
+        return false;
+    }
+
     InterfaceLookup readInterfaceDetail(SP_DEVICE_INTERFACE_DATA& interfaceData,
                                         DeviceInterface& found) const {
         constexpr std::size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
@@ -171,6 +182,9 @@ private:
                 const WCHAR* end = path + (size - pathOffset) / sizeof(WCHAR);
                 found.devicePath.assign(path, std::find(path, end, L'\0'));
                 found.devInst = device.DevInst;
+                // The detail names the interface's device; properties are read by member index.
+                if (!memberOf(device.DevInst, found.member))
+                    return InterfaceLookup::DetailFailed;
                 return InterfaceLookup::Found;
             }
             if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
