@@ -53,6 +53,7 @@ inline constexpr std::uint32_t SET_DEVICE_INTERFACE = 0x10;
 // FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED). Every open is OPEN_EXISTING.
 inline constexpr std::uint32_t ACCESS_READ_WRITE = 0xC0000000;
 inline constexpr std::uint32_t SHARE_READ_WRITE = 0x3;
+inline constexpr std::uint32_t SHARE_NONE = 0;
 inline constexpr std::uint32_t OPEN_FLAGS_NONE = 0;
 inline constexpr std::uint32_t OPEN_FLAGS_NORMAL_OVERLAPPED = 0x40000080;
 

@@ -6,7 +6,11 @@
 
 namespace velo {
 
-// Hands one record per member drive to rstIdentify.
+inline constexpr int CSMI_READ = 0;
+inline constexpr int CSMI_FAILED = 5;
+
+// Asks the controller for RAID set 0 and hands one record per member drive to rstIdentify.
+// 0 when the configuration was read (or the controller did not open), 5 when it was refused.
 int csmiReadRaidConfig(Io& io, DiskRecord record, DiskList& targets);
 
 }  // namespace velo

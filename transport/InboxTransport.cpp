@@ -46,25 +46,25 @@ struct SlotChoice {
 // The first writable slot of the get-info reply. The reply's data offset and slot count come
 // from the driver, so every byte read is checked against the buffer first.
 SlotChoice chooseSlot(FirmwareRequests& requests) {
-    fw::putRequest(requests.request(), fw::FUNCTION_GET_INFO);
-    if (!requests.send() || requests.status() != fw::STATUS_SUCCESS) {
+    fw::putRequest(requests.request(), firmware::FUNCTION_GET_INFO);
+    if (!requests.send() || requests.status() != firmware::STATUS_SUCCESS) {
         return {INBOX_REQUEST_FAILED};
     }
     const ByteView& reply = requests.request();
     const std::uint64_t info = reply.u32(fw::BLOCK_DATA_OFFSET);
-    if (!reply.fits(info, fw::INFO_SLOTS))
+    if (!reply.fits(info, firmware::INFO_SLOTS))
         return {INBOX_REQUEST_FAILED};
 
-    const std::uint8_t slotCount = reply.u8(info + fw::INFO_SLOT_COUNT);
-    if (reply.u8(info + fw::INFO_UPGRADE_SUPPORT) == 0 || slotCount == 0) {
+    const std::uint8_t slotCount = reply.u8(info + firmware::INFO_SLOT_COUNT);
+    if (reply.u8(info + firmware::INFO_UPGRADE_SUPPORT) == 0 || slotCount == 0) {
         return {INBOX_NOT_ACCEPTED};
     }
     for (std::size_t entry = 0; entry < slotCount; ++entry) {
-        const std::uint64_t slot = info + fw::INFO_SLOTS + entry * fw::SLOT_ENTRY_SIZE;
-        if (!reply.fits(slot, fw::SLOT_ENTRY_SIZE))
+        const std::uint64_t slot = info + firmware::INFO_SLOTS + entry * firmware::SLOT_ENTRY_SIZE;
+        if (!reply.fits(slot, firmware::SLOT_ENTRY_SIZE))
             return {INBOX_REQUEST_FAILED};
-        if (reply.u8(slot + fw::SLOT_READ_ONLY) == 0) {
-            return {INBOX_UPDATED, reply.u8(slot + fw::SLOT_NUMBER)};
+        if (reply.u8(slot + firmware::SLOT_READ_ONLY) == 0) {
+            return {INBOX_UPDATED, reply.u8(slot + firmware::SLOT_NUMBER)};
         }
     }
     return {INBOX_NOT_ACCEPTED};
@@ -77,13 +77,9 @@ bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
         ByteView& request = requests.request();
-        fw::putRequest(request, fw::FUNCTION_DOWNLOAD);
-        request.putU32(fw::DOWNLOAD_VERSION, fw::DOWNLOAD_VERSION_VALUE);
-        request.putU32(fw::DOWNLOAD_SIZE_FIELD, fw::DOWNLOAD_SIZE_VALUE);
-        request.putU64(fw::DOWNLOAD_OFFSET, offset);
-        request.putU64(fw::DOWNLOAD_BUFFER_SIZE, piece.size());
-        request.putBytes(fw::DOWNLOAD_IMAGE, piece);
-        if (!requests.send() || requests.status() != fw::STATUS_SUCCESS)
+        fw::putRequest(request, firmware::FUNCTION_DOWNLOAD);
+        firmware::putDownloadV1(request, fw::DATA, offset, piece);
+        if (!requests.send() || requests.status() != firmware::STATUS_SUCCESS)
             return false;
     }
     return true;
@@ -91,16 +87,14 @@ bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
 
 int activate(FirmwareRequests& requests, std::uint8_t slot) {
     ByteView& request = requests.request();
-    fw::putRequest(request, fw::FUNCTION_ACTIVATE);
-    request.putU32(fw::ACTIVATE_VERSION, fw::ACTIVATE_VERSION_VALUE);
-    request.putU32(fw::ACTIVATE_SIZE_FIELD, fw::ACTIVATE_SIZE_VALUE);
-    request.putU8(fw::ACTIVATE_SLOT, slot);
+    fw::putRequest(request, firmware::FUNCTION_ACTIVATE);
+    firmware::putActivate(request, fw::DATA, slot);
     if (!requests.send())
         return INBOX_REQUEST_FAILED;
     switch (requests.status()) {
-        case fw::STATUS_SUCCESS:
+        case firmware::STATUS_SUCCESS:
             return INBOX_UPDATED;
-        case fw::STATUS_POWER_CYCLE_REQUIRED:
+        case firmware::STATUS_POWER_CYCLE_REQUIRED:
             // The new image runs only after the drive is power-cycled.
             return INBOX_REBOOT_REQUIRED;
         default:

@@ -1,14 +1,154 @@
 #include "transport/RstTransport.h"
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "platform/Console.h"
+#include "platform/Text.h"
+#include "transport/NvmeIdentify.h"
+#include "transport/RstRequests.h"
+#include "transport/TargetBanner.h"
+
 namespace velo {
 
-// The Intel RST transport is not built yet: it identifies nothing and updates nothing.
-int rstIdentify(Io&, DiskRecord, DiskList&) {
-    return 8;
+namespace {
+
+// One request buffer sent whole, in both directions.
+ControlResult send(DeviceFile& device, std::span<std::uint8_t> buffer) {
+    return device.control(srb::IOCTL_SCSI_MINIPORT, buffer,
+                          static_cast<std::uint32_t>(buffer.size()));
 }
 
-int rstUpdateDisk(Io&, const DiskRecord&, const UpdateImage&) {
-    return 1;
+// A whole identify field, every byte widened: the RST fields keep their zero bytes.
+std::wstring identifyField(const ByteView& identify, std::size_t offset, std::size_t size) {
+    return widenBytes(identify.text(offset, size));
+}
+
+}  // namespace
+
+int rstIdentify(Io& io, DiskRecord record, DiskList& targets) {
+    std::vector<std::uint8_t> buffer(rst::IDENTIFY_REQUEST_SIZE);
+    ByteView request(buffer);
+    rst::putIdentifyRequest(request, rst::pathIdOf(record.targetAddress));
+
+    auto opened = io.platform.openDevice(record.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
+                                         OPEN_FLAGS_NONE);
+    if (!opened.file)
+        return RST_NO_DEVICE;
+    if (!send(*opened.file, buffer).ok)
+        return RST_IDENTIFY_FAILED;
+
+    // The driver's ReturnCode is not examined: whatever the data area holds now is the
+    // identity. A drive that answered nothing shows zero bytes, which select no image.
+    const ByteView identify(request.slice(rst::PASS_THROUGH_DATA, nvme::IDENTIFY_SIZE));
+    record.serialNumber = identifyField(identify, nvme::SERIAL_NUMBER, nvme::SERIAL_NUMBER_SIZE);
+    record.modelNumber = identifyField(identify, nvme::MODEL_NUMBER, nvme::MODEL_NUMBER_SIZE);
+    record.firmwareRevision =
+        identifyField(identify, nvme::FIRMWARE_REVISION, nvme::FIRMWARE_REVISION_SIZE);
+    record.updateGranularity = nvme::updateGranularity(identify);
+    targets.push_back(record);
+    return RST_IDENTIFIED;
+}
+
+int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
+                        std::span<const std::uint8_t> image) {
+    // One buffer serves the whole download; the last piece may be shorter than a chunk, and
+    // then only its own bytes are sent, the rest of the buffer zero.
+    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
+    std::vector<std::uint8_t> buffer(rst::DOWNLOAD_OVERHEAD + chunk);
+    ByteView request(buffer);
+    const std::uint8_t pathId = rst::pathIdOf(disk.targetAddress);
+
+    bool failed = false;
+    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
+        const auto piece =
+            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
+        rst::putDownloadRequest(request, pathId, offset, piece);
+        const ControlResult result = send(device, buffer);
+        if (!result.ok) {
+            io.console.printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n", result.error);
+            failed = true;
+            break;
+        }
+        if (const std::uint32_t status = srb::returnCode(request); status != 0) {
+            io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
+                                 static_cast<int>(status));
+            failed = true;
+            break;
+        }
+    }
+
+    io.console.narrow << lineEnd;
+    if (failed) {
+        io.console.narrow << "  [FAIL] Firmware download failed." << lineEnd;
+        return RST_FAILED;
+    }
+    io.console.narrow << "  [PASS] Firmware download succeeded." << lineEnd;
+    return RST_UPDATED;
+}
+
+int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
+    std::array<std::uint8_t, rst::ACTIVATE_REQUEST_SIZE> buffer{};
+    ByteView request(buffer);
+    rst::putActivateRequest(request, pathId, rst::ACTIVATE_SLOT);
+    const ControlResult result = send(device, buffer);
+    if (!result.ok) {
+        io.console.printWide(L"  [ERROR] Firmware activate IOCTL failed: 0x%X\n", result.error);
+        return RST_FAILED;
+    }
+
+    const std::uint32_t status = srb::returnCode(request);
+    const int shown = static_cast<int>(status);
+    switch (status) {
+        case firmware::STATUS_SUCCESS:
+            io.console.printWide(L"  [PASS] Firmware activation succeeded.\n\n");
+            return RST_UPDATED;
+        case firmware::STATUS_ERROR:
+        case firmware::STATUS_CONTROLLER_ERROR:
+            io.console.printWide(L"  [ERROR] Firmware activate failed: error returned\n\n");
+            return RST_FAILED;
+        case firmware::STATUS_ILLEGAL_REQUEST:
+        case firmware::STATUS_INVALID_PARAMETER:
+        case firmware::STATUS_INPUT_BUFFER_TOO_BIG:
+            io.console.printWide(
+                L"  [ERROR] Firmware activate parameter error: srbControl->ReturnCode %d\n\n",
+                shown);
+            return RST_FAILED;
+        case firmware::STATUS_INVALID_SLOT:
+            io.console.printWide(L"  [ERROR] Firmware activate failed: invalid slot number\n\n");
+            return RST_FAILED;
+        case firmware::STATUS_INVALID_IMAGE:
+            io.console.printWide(L"  [ERROR] Firmware activate failed: invalid firmware image\n\n");
+            return RST_FAILED;
+        case firmware::STATUS_POWER_CYCLE_REQUIRED:
+            // The drive took the image; it runs after the next restart.
+            io.console.printWide(
+                L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");
+            return RST_REBOOT_REQUIRED;
+        default:
+            io.console.printWide(
+                L"  [ERROR] Firmware activate failed: unexpected error, "
+                L"srbControl->ReturnCode %d\n\n",
+                shown);
+            return RST_FAILED;
+    }
+}
+
+int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
+    printTargetBanner(io, disk, BannerDriver::Rst, image.revision);
+    // The disk's controller is held without sharing for the whole update.
+    auto opened =
+        io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_NONE, OPEN_FLAGS_NONE);
+    if (!opened.file) {
+        io.console.narrow << "  [ERROR] Failed to get disk handle: 0x" << Hex{opened.error}
+                          << lineEnd << lineEnd;
+        return RST_NO_HANDLE;
+    }
+    int result = rstDownloadFirmware(io, *opened.file, disk, image.bytes);
+    if (result == RST_UPDATED)
+        result = rstActivateFirmware(io, *opened.file, rst::pathIdOf(disk.targetAddress));
+    return result;
 }
 
 }  // namespace velo

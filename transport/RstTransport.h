@@ -1,17 +1,34 @@
-// Identify, firmware download and activation of disks behind the Intel RST driver.
+// Identify, firmware download and activation of disks behind the Intel RST driver, all sent to
+// the controller's storage port and addressed by the drive's path id.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "discovery/DiskRecord.h"
 #include "platform/Io.h"
+#include "platform/Platform.h"
 #include "transport/FirmwareChunks.h"
 
 namespace velo {
 
-// 0 identified and appended, 5 the pass-through request failed, 8 no buffer or no device.
+inline constexpr int RST_IDENTIFIED = 0;
+inline constexpr int RST_IDENTIFY_FAILED = 5;  // the pass-through request failed
+inline constexpr int RST_NO_DEVICE = 8;        // the device did not open
+
+inline constexpr int RST_UPDATED = 0;
+inline constexpr int RST_FAILED = 1;
+inline constexpr int RST_NO_HANDLE = 5;
+inline constexpr int RST_REBOOT_REQUIRED = 1602;
+
+// Reads the drive's identity through the NVMe pass-through and appends the record to targets.
 int rstIdentify(Io& io, DiskRecord record, DiskList& targets);
-// 0 updated, 1602 activation needs a restart, any other value failed.
+// Banner, download, activation: 0 updated, 1602 activation needs a restart, 1 or 5 failed.
 int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image);
+// Sends the image in chunks of the disk's granularity: 0 every chunk accepted, 1 failed.
+int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
+                        std::span<const std::uint8_t> image);
+// Activates the downloaded image in slot 2: 0, 1602 or 1.
+int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId);
 
 }  // namespace velo

@@ -13,15 +13,19 @@
 //
 // Layouts are held the same way: our size or offset constant against sizeof / offsetof of the
 // SDK structure (SRB_IO_CONTROL, STORAGE_PROPERTY_QUERY, STORAGE_PROTOCOL_SPECIFIC_DATA,
-// STORAGE_DEVICE_NUMBER, NVME_IDENTIFY_CONTROLLER_DATA).
+// STORAGE_DEVICE_NUMBER, NVME_IDENTIFY_CONTROLLER_DATA, NVME_COMMAND, NVME_COMPLETION_ENTRY).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/Platform.h"
 #include "platform/win32/SdkChecks.h"
+#include "transport/CsmiRaidConfig.h"
 #include "transport/MiniportFirmware.h"
+#include "transport/NvmeCommands.h"
 #include "transport/NvmeIdentify.h"
+#include "transport/NvmePassThrough.h"
+#include "transport/RstRequests.h"
 #include "transport/SrbIoControl.h"
 #include "transport/StorageQuery.h"
 
@@ -33,6 +37,7 @@ constexpr std::uint32_t setAllClasses = velo::SET_ALL_CLASSES;
 constexpr std::uint32_t setDeviceInterface = velo::SET_DEVICE_INTERFACE;
 constexpr std::uint32_t accessReadWrite = velo::ACCESS_READ_WRITE;
 constexpr std::uint32_t shareReadWrite = velo::SHARE_READ_WRITE;
+constexpr std::uint32_t shareNone = velo::SHARE_NONE;
 constexpr std::uint32_t openFlagsNormalOverlapped = velo::OPEN_FLAGS_NORMAL_OVERLAPPED;
 constexpr std::uint32_t errorFileNotFound = velo::SYSTEM_ERROR_FILE_NOT_FOUND;
 constexpr std::uint32_t errorAccessDenied = velo::SYSTEM_ERROR_ACCESS_DENIED;
@@ -72,6 +77,7 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8);
 // Device opens.
 static_assert(ours::accessReadWrite == sdk(GENERIC_READ | GENERIC_WRITE));
 static_assert(ours::shareReadWrite == sdk(FILE_SHARE_READ | FILE_SHARE_WRITE));
+static_assert(ours::shareNone == 0);
 static_assert(ours::openFlagsNormalOverlapped == sdk(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED));
 
 // System error codes.
@@ -139,9 +145,69 @@ static_assert(nvme::VERSION_MINOR == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, VER
 static_assert(nvme::VERSION_MAJOR == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, VER) + 2);
 static_assert(nvme::FIRMWARE_UPDATE_GRANULARITY == offsetof(NVME_IDENTIFY_CONTROLLER_DATA, FWUG));
 
-// The miniport firmware structures and codes (FIRMWARE_REQUEST_BLOCK, STORAGE_FIRMWARE_*,
-// IOCTL_SCSI_MINIPORT_FIRMWARE) are not in the headers that mingw-w64 ships; their offsets are
-// held together by the compile-time checks in MiniportFirmware.h.
+// The NVMe admin commands sent through the pass-through requests, and the completion entry.
+static_assert(nvme::COMMAND_SIZE == sizeof(NVME_COMMAND));
+static_assert(nvme::COMMAND_OPCODE == offsetof(NVME_COMMAND, CDW0));
+static_assert(nvme::COMMAND_NSID == offsetof(NVME_COMMAND, NSID));
+static_assert(nvme::COMMAND_CDW10 == offsetof(NVME_COMMAND, u.GENERAL.CDW10));
+static_assert(nvme::COMMAND_CDW11 == offsetof(NVME_COMMAND, u.GENERAL.CDW11));
+static_assert(nvme::ADMIN_IDENTIFY == NVME_ADMIN_COMMAND_IDENTIFY);
+static_assert(nvme::ADMIN_FIRMWARE_COMMIT == NVME_ADMIN_COMMAND_FIRMWARE_COMMIT);
+static_assert(nvme::ADMIN_FIRMWARE_IMAGE_DOWNLOAD == NVME_ADMIN_COMMAND_FIRMWARE_IMAGE_DOWNLOAD);
+static_assert(nvme::IDENTIFY_CNS_CONTROLLER == sdk(NVME_IDENTIFY_CNS_CONTROLLER));
+static_assert(nvme::COMMIT_ACTION_REPLACE_AND_ACTIVATE ==
+              sdk(NVME_FIRMWARE_ACTIVATE_ACTION_DOWNLOAD_TO_SLOT_AND_ACTIVATE));
+static_assert(nvme::COMPLETION_SIZE == sizeof(NVME_COMPLETION_ENTRY));
+static_assert(nvme::COMPLETION_DW3 == offsetof(NVME_COMPLETION_ENTRY, DW3));
+// The status field sits above the phase tag in the upper half of dword 3.
+static_assert(offsetof(NVME_COMPLETION_ENTRY, DW3) + sizeof(USHORT) ==
+              offsetof(NVME_COMPLETION_ENTRY, DW3.Status));
+
+// The requests of the Intel RST and VROC drivers and of CSMI start with SRB_IO_CONTROL and
+// carry the NVMe command words at their own offsets.
+static_assert(velo::rst::PASS_THROUGH_COMMAND >= sizeof(SRB_IO_CONTROL) + 4);
+static_assert(velo::nvmept::NVME_CMD + sizeof(NVME_COMMAND) == velo::nvmept::CPL_ENTRY);
+static_assert(velo::nvmept::CPL_ENTRY + sizeof(NVME_COMPLETION_ENTRY) == velo::nvmept::DIRECTION);
+static_assert(velo::csmi::RAID_SET_INDEX == sizeof(SRB_IO_CONTROL));
+
+// The firmware request block and the firmware download and activate structures
+// (FIRMWARE_REQUEST_BLOCK, STORAGE_FIRMWARE_DOWNLOAD versions 1 and 2,
+// STORAGE_FIRMWARE_ACTIVATE) and IOCTL_SCSI_MINIPORT_FIRMWARE are not in the headers that
+// mingw-w64 ships. They are held against their published layouts here instead: naturally
+// aligned structures of 32- and 64-bit fields, whose sizes the requests of both stacks add up.
+namespace firmware = velo::firmware;
+struct PublishedRequestBlock {
+    ULONG Version, Size, Function, Flags, DataBufferOffset, DataBufferLength;
+};
+struct PublishedDownloadV2 {
+    ULONG Version, Size;
+    ULONGLONG Offset, BufferSize;
+    UCHAR Slot, Reserved[3];
+    ULONG ImageSize;
+    UCHAR ImageBuffer[1];
+};
+struct PublishedActivate {
+    ULONG Version, Size;
+    UCHAR SlotToActivate, Reserved0[3];
+};
+static_assert(firmware::BLOCK_SIZE == sizeof(PublishedRequestBlock));
+static_assert(firmware::BLOCK_FUNCTION == offsetof(PublishedRequestBlock, Function));
+static_assert(firmware::BLOCK_DATA_OFFSET == offsetof(PublishedRequestBlock, DataBufferOffset));
+static_assert(firmware::BLOCK_DATA_LENGTH == offsetof(PublishedRequestBlock, DataBufferLength));
+static_assert(firmware::DOWNLOAD_OFFSET == offsetof(PublishedDownloadV2, Offset));
+static_assert(firmware::DOWNLOAD_BUFFER_SIZE == offsetof(PublishedDownloadV2, BufferSize));
+static_assert(firmware::DOWNLOAD_V2_SLOT == offsetof(PublishedDownloadV2, Slot));
+static_assert(firmware::DOWNLOAD_V2_IMAGE_SIZE == offsetof(PublishedDownloadV2, ImageSize));
+static_assert(firmware::DOWNLOAD_V2_IMAGE == offsetof(PublishedDownloadV2, ImageBuffer));
+static_assert(firmware::ACTIVATE_SLOT == offsetof(PublishedActivate, SlotToActivate));
+static_assert(firmware::ACTIVATE_SIZE == sizeof(PublishedActivate));
+static_assert(velo::rst::FUNCTION_BLOCK ==
+              velo::rst::FIRMWARE_BLOCK + sizeof(PublishedRequestBlock));
+static_assert(velo::rst::DOWNLOAD_OVERHEAD ==
+              velo::rst::FUNCTION_BLOCK + offsetof(PublishedDownloadV2, ImageBuffer));
+static_assert(velo::rst::ACTIVATE_REQUEST_SIZE ==
+              velo::rst::FUNCTION_BLOCK + sizeof(PublishedActivate));
+static_assert(velo::fw::DATA == sizeof(SRB_IO_CONTROL) + sizeof(PublishedRequestBlock));
 
 bool sameGuid(const velo::Guid& ours, const GUID& sdkGuid) {
     GUID converted = velo::toSdkGuid(ours);
