@@ -185,6 +185,28 @@ else
     fail "/trace recorded ${downloads:-no} requests of 4172 bytes"
 fi
 
+# --- Every example machine: the same bytes on both builds ---
+# With VELO_HOST naming the host build's velo, each example runs on both; the console output
+# and every open and control request of the trace (bytes sent and returned) must be identical.
+if [[ -n ${VELO_HOST:-} ]]; then
+    requests_of() { grep -E '"op":"(openDevice|control|closeDevice)"' -- "$1" | sed 's/^{"seq":[0-9]*,//'; }
+    for example in "$examples"/*.json; do
+        name=$(basename -- "$example" .json)
+        host_trace="$scratch/$name.host.jsonl"
+        exe_trace="$scratch/$name.exe.jsonl"
+        "$VELO_HOST" /s /machine "$example" /trace "$host_trace" >"$scratch/$name.host.out" 2>/dev/null
+        host_status=$?
+        run_velo "$name.exe" /s /machine "$(windows_path "$example")" /trace "$(windows_path "$exe_trace")"
+        if [[ $host_status == "$(status_of "$name.exe")" ]] &&
+           cmp -s -- "$scratch/$name.host.out" "$scratch/$name.exe.out" &&
+           cmp -s <(requests_of "$host_trace") <(requests_of "$exe_trace"); then
+            pass "examples/$name.json: same output and requests on both builds"
+        else
+            fail "examples/$name.json differs between the builds (see $scratch/$name.*)"
+        fi
+    done
+fi
+
 # --- The backend against wine's SetupAPI, pipes, clock and files ---
 backend_test="$build_dir/velo_win32_backend_test.exe"
 if [[ -f $backend_test ]]; then
