@@ -42,12 +42,6 @@ DriveSetup readDrive(const Json& value, const std::string& path) {
     }
     if (const Json* fwug = field(value, "fwug")) {
         drive.fwug = static_cast<std::uint8_t>(integer(*fwug, join(path, "fwug"), 0, 255));
-        const bool before13 =
-            drive.versionMajor < 1 || (drive.versionMajor == 1 && drive.versionMinor < 3);
-        if (before13 && drive.fwug != 0) {
-            failAt(join(path, "fwug"),
-                   "must be 0 when version is below 1.3 (the field is reserved there)");
-        }
     }
     if (const Json* support = field(value, "upgradeSupport")) {
         drive.upgradeSupport = boolean(*support, join(path, "upgradeSupport"));

@@ -104,7 +104,16 @@ void readMachine(const Json& root, MachineReader& reader) {
         if (!controllers->is_array())
             failAt("controllers", "must be a list of controllers");
         for (std::size_t i = 0; i < controllers->size(); ++i) {
-            readInboxController(reader, (*controllers)[i], indexed("controllers", i), i);
+            const Json& controller = (*controllers)[i];
+            const std::string path = indexed("controllers", i);
+            if (!controller.is_object())
+                failAt(path, "must be an object");
+            const std::string driver = choice(required(controller, path, "driver"),
+                                              join(path, "driver"), {"inbox", "rst"});
+            if (driver == "inbox")
+                readInboxController(reader, controller, path, i);
+            else
+                readRstController(reader, controller, path, i);
         }
     }
 }
