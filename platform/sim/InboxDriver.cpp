@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "platform/sim/DriverSupport.h"
 
 namespace velo::sim {
+
+using namespace driver;
 
 namespace {
 
@@ -71,67 +76,13 @@ constexpr std::uint32_t DOWNLOAD_HEADER_SIZE = 24;
 // STORAGE_FIRMWARE_ACTIVATE, relative to the data buffer.
 constexpr std::uint32_t ACTIVATE_SIZE = 12;
 
-std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 |
-           static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-std::uint64_t get64(std::span<const std::uint8_t> b, std::size_t at) {
-    return std::uint64_t{get32(b, at)} | std::uint64_t{get32(b, at + 4)} << 32;
-}
-
-void put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-ControlResult fail(RequestRecord& record, std::uint32_t error, std::string note) {
-    record.note = std::move(note);
-    return {false, 0, error};
-}
-
-ControlResult succeed(std::uint32_t bytesReturned) {
-    return {true, bytesReturned, 0};
-}
-
-// The fault switch due for the request just counted, if any.
-const RequestFault* dueFault(const Disk& disk, RequestKind kind) {
-    const std::uint32_t count = disk.received[static_cast<std::size_t>(kind)];
-    for (const RequestFault& fault : disk.faults.requests) {
-        if (fault.kind != kind)
-            continue;
-        if (count == fault.nth || (fault.andLater && count > fault.nth))
-            return &fault;
-    }
-    return nullptr;
-}
-
 void count(Disk& disk, RequestRecord& record, RequestKind kind) {
     record.kind = kind;
-    ++disk.received[static_cast<std::size_t>(kind)];
+    disk.faults.requests.count(kind);
 }
 
-std::string number(std::uint64_t value) {
-    return std::to_string(value);
-}
-
-// --- IOCTL_STORAGE_GET_DEVICE_NUMBER ---
-
-ControlResult deviceNumber(Disk& disk, std::span<std::uint8_t> buffer, RequestRecord& record) {
-    count(disk, record, RequestKind::DeviceNumber);
-    if (buffer.size() < DEVICE_NUMBER_SIZE) {
-        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "output of " + number(buffer.size()) + " bytes cannot hold 12");
-    }
-    if (const RequestFault* fault = dueFault(disk, record.kind); fault && fault->error) {
-        record.faultInjected = true;
-        return fail(record, *fault->error, "fault switch");
-    }
-    put32(buffer, 0, FILE_DEVICE_DISK);
-    put32(buffer, 4, disk.deviceNumber);
-    put32(buffer, 8, 0);  // the whole disk, not a partition
-    return succeed(DEVICE_NUMBER_SIZE);
+const RequestFault* dueFault(const Disk& disk, RequestKind kind) {
+    return disk.faults.requests.due(kind);
 }
 
 // --- IOCTL_STORAGE_QUERY_PROPERTY ---
@@ -195,7 +146,7 @@ ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uin
                     "output of " + number(buffer.size()) +
                         " bytes cannot hold the data ending at " + number(dataEnd));
     }
-    if (const RequestFault* fault = dueFault(disk, record.kind); fault && fault->error) {
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind))) {
         record.faultInjected = true;
         return fail(record, *fault->error, "fault switch");
     }
@@ -232,21 +183,32 @@ ControlResult answerStatus(const FirmwareRequest& request, RequestRecord& record
     return succeed(static_cast<std::uint32_t>(request.srb.size()));
 }
 
+// Answers the status a due fault performs in place of the driver's own, or the driver's own.
+ControlResult answerAfter(const FirmwareRequest& request, RequestRecord& record,
+                          const RequestFault* fault, std::uint32_t own, std::string why) {
+    if (const RequestFault* after = statusAfter(fault)) {
+        record.faultInjected = true;
+        return answerStatus(request, record, *after->status, performedNote(own, why));
+    }
+    return answerStatus(request, record, own, std::move(why));
+}
+
 ControlResult getInfo(Disk& disk, const FirmwareRequest& request, RequestRecord& record) {
     const NvmeDrive& drive = *disk.drive;
+    const GetInfoFault& nonsense = disk.faults.getInfo;
+    const RequestFault* fault = dueFault(disk, record.kind);
     const auto& slots = drive.slots();
     const std::uint64_t needed = INFO_HEADER_SIZE + std::uint64_t{INFO_SLOT_SIZE} * slots.size();
     if (request.dataLength < needed) {
-        return answerStatus(request, record, FIRMWARE_STATUS_OUTPUT_BUFFER_TOO_SMALL,
-                            "data buffer of " + number(request.dataLength) + " bytes cannot hold " +
-                                number(needed));
+        return answerAfter(request, record, fault, FIRMWARE_STATUS_OUTPUT_BUFFER_TOO_SMALL,
+                           "data buffer of " + number(request.dataLength) + " bytes cannot hold " +
+                               number(needed));
     }
-    std::span<std::uint8_t> info = request.data();
-    std::fill(info.begin(), info.end(), 0);
+    std::vector<std::uint8_t> info(static_cast<std::size_t>(needed), 0);
     put32(info, 0, 1);  // Version
     put32(info, 4, static_cast<std::uint32_t>(needed));
     info[8] = drive.setup().upgradeSupport ? 1 : 0;
-    info[9] = disk.faults.getInfo.slotCount.value_or(static_cast<std::uint8_t>(slots.size()));
+    info[9] = nonsense.slotCount.value_or(static_cast<std::uint8_t>(slots.size()));
     info[10] = drive.activeSlot();
     info[11] = drive.pendingSlot().value_or(NO_PENDING_SLOT);
     for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -256,13 +218,25 @@ ControlResult getInfo(Disk& disk, const FirmwareRequest& request, RequestRecord&
         std::copy(slots[i].revision.begin(), slots[i].revision.end(),
                   info.begin() + static_cast<std::ptrdiff_t>(entry + 8));
     }
-    if (disk.faults.getInfo.dataBufferOffset) {
-        put32(request.srb, BLOCK_DATA_OFFSET_AT, *disk.faults.getInfo.dataBufferOffset);
-        record.faultInjected = true;
+    if (nonsense.infoOffset) {
+        // The information goes where the driver chooses, as far as the request reaches, and
+        // the offset used is written back.
+        const std::uint64_t at = *nonsense.infoOffset;
+        if (at < request.srb.size()) {
+            const auto fits = std::min<std::uint64_t>(info.size(), request.srb.size() - at);
+            std::copy_n(info.begin(), fits, request.srb.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        put32(request.srb, BLOCK_DATA_OFFSET_AT, *nonsense.infoOffset);
+    } else {
+        std::span<std::uint8_t> data = request.data();
+        std::fill(data.begin(), data.end(), 0);
+        std::copy(info.begin(), info.end(), data.begin());
     }
-    if (disk.faults.getInfo.slotCount)
+    if (nonsense.dataBufferOffset)
+        put32(request.srb, BLOCK_DATA_OFFSET_AT, *nonsense.dataBufferOffset);
+    if (nonsense.slotCount || nonsense.infoOffset || nonsense.dataBufferOffset)
         record.faultInjected = true;
-    return answerStatus(request, record, FIRMWARE_STATUS_SUCCESS, "");
+    return answerAfter(request, record, fault, FIRMWARE_STATUS_SUCCESS, "");
 }
 
 ControlResult download(Disk& disk, const FirmwareRequest& request, RequestRecord& record) {
@@ -284,14 +258,15 @@ ControlResult download(Disk& disk, const FirmwareRequest& request, RequestRecord
         return answerStatus(request, record, FIRMWARE_STATUS_INVALID_PARAMETER,
                             "BufferSize " + number(length) + " exceeds the data buffer");
     }
-    if (const RequestFault* fault = dueFault(disk, record.kind); fault && fault->status) {
+    const RequestFault* fault = dueFault(disk, record.kind);
+    if (const RequestFault* instead = statusInstead(fault)) {
         record.faultInjected = true;
-        return answerStatus(request, record, *fault->status, "fault switch");
+        return answerStatus(request, record, *instead->status, "fault switch");
     }
     std::string why;
     const std::uint32_t status = disk.drive->download(
         offset, data.subspan(DOWNLOAD_HEADER_SIZE, static_cast<std::size_t>(length)), why);
-    return answerStatus(request, record, status, why);
+    return answerAfter(request, record, fault, status, why);
 }
 
 ControlResult activate(Disk& disk, const FirmwareRequest& request, RequestRecord& record) {
@@ -308,14 +283,15 @@ ControlResult activate(Disk& disk, const FirmwareRequest& request, RequestRecord
                             "activate block version " + number(version) + ", size " + number(size) +
                                 " (expected 1, 12)");
     }
-    if (const RequestFault* fault = dueFault(disk, record.kind); fault && fault->status) {
+    const RequestFault* fault = dueFault(disk, record.kind);
+    if (const RequestFault* instead = statusInstead(fault)) {
         record.faultInjected = true;
-        return answerStatus(request, record, *fault->status, "fault switch");
+        return answerStatus(request, record, *instead->status, "fault switch");
     }
     std::string why;
-    const std::uint32_t status =
-        disk.drive->commit(slot, (request.flags & FLAG_SWITCH_TO_EXISTING) != 0, why);
-    return answerStatus(request, record, status, why);
+    const std::uint32_t status = disk.drive->commit(
+        slot, (request.flags & FLAG_SWITCH_TO_EXISTING) != 0, why, activationUnder(fault));
+    return answerAfter(request, record, fault, status, why);
 }
 
 ControlResult miniport(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t inputLength,
@@ -389,15 +365,15 @@ ControlResult miniport(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t
                                 number(request.dataLength) + " bytes, lies outside 52.." +
                                 number(extent));
     }
-    if (const RequestFault* fault = dueFault(disk, record.kind); fault && fault->error) {
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind))) {
         record.faultInjected = true;
         return fail(record, *fault->error, "fault switch");
     }
     switch (function) {
         case FUNCTION_GET_INFO:
-            if (const RequestFault* fault = dueFault(disk, record.kind); fault && fault->status) {
+            if (const RequestFault* instead = statusInstead(dueFault(disk, record.kind))) {
                 record.faultInjected = true;
-                return answerStatus(request, record, *fault->status, "fault switch");
+                return answerStatus(request, record, *instead->status, "fault switch");
             }
             return getInfo(disk, request, record);
         case FUNCTION_DOWNLOAD:
@@ -409,12 +385,33 @@ ControlResult miniport(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t
 
 }  // namespace
 
+ControlResult diskDeviceNumber(Disk& disk, std::span<std::uint8_t> buffer, RequestRecord& record) {
+    count(disk, record, RequestKind::DeviceNumber);
+    if (!disk.deviceNumber)
+        return fail(record, SYSTEM_ERROR_INVALID_FUNCTION, "the disk has no device number");
+    if (buffer.size() < DEVICE_NUMBER_SIZE) {
+        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
+                    "output of " + number(buffer.size()) + " bytes cannot hold 12");
+    }
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind))) {
+        record.faultInjected = true;
+        return fail(record, *fault->error, "fault switch");
+    }
+    put32(buffer, 0, FILE_DEVICE_DISK);
+    put32(buffer, 4, *disk.deviceNumber);
+    put32(buffer, 8, 0);  // the whole disk, not a partition
+    return succeed(DEVICE_NUMBER_SIZE);
+}
+
 ControlResult inboxDiskControl(Disk& disk, std::uint32_t controlCode,
                                std::span<std::uint8_t> buffer, std::uint32_t inputLength,
                                RequestRecord& record) {
+    if (controlCode == CONTROL_STORAGE_GET_DEVICE_NUMBER)
+        return diskDeviceNumber(disk, buffer, record);
+    // Without a drive the disk is there but not ready for anything that reaches the device.
+    if (!disk.drive)
+        return fail(record, SYSTEM_ERROR_NOT_READY, "no drive behind the disk");
     switch (controlCode) {
-        case CONTROL_STORAGE_GET_DEVICE_NUMBER:
-            return deviceNumber(disk, buffer, record);
         case CONTROL_STORAGE_QUERY_PROPERTY:
             return queryProperty(disk, buffer, inputLength, record);
         case CONTROL_SCSI_MINIPORT:

@@ -11,6 +11,10 @@
 
 namespace velo::sim {
 
+// IOCTL_STORAGE_GET_DEVICE_NUMBER as the disk class driver answers it, for a disk of any
+// stack; a disk without a device number fails it with 1.
+ControlResult diskDeviceNumber(Disk& disk, std::span<std::uint8_t> buffer, RequestRecord& record);
+
 // Decodes one request to an inbox disk, validates it as the driver does and answers it,
 // filling the record's kind, status and note.
 ControlResult inboxDiskControl(Disk& disk, std::uint32_t controlCode,

@@ -5,13 +5,14 @@
 
 #include "platform/Text.h"
 #include "platform/sim/InboxDriver.h"
+#include "platform/sim/RstDriver.h"
 
 namespace velo::sim {
 
 namespace {
 
 constexpr std::array<std::string_view, REQUEST_KIND_COUNT> KIND_NAMES = {
-    "device-number", "identify", "get-info", "download", "activate", "other"};
+    "device-number", "identify", "get-info", "download", "activate", "raid-config", "other"};
 
 }  // namespace
 
@@ -25,6 +26,31 @@ std::optional<RequestKind> requestKindFromName(std::string_view name) {
             return static_cast<RequestKind>(i);
     }
     return std::nullopt;
+}
+
+const RequestFault* RequestFaults::due(RequestKind kind) const {
+    const std::uint32_t count = received[static_cast<std::size_t>(kind)];
+    for (const RequestFault& fault : list) {
+        if (fault.kind == kind && (count == fault.nth || (fault.andLater && count > fault.nth)))
+            return &fault;
+    }
+    return nullptr;
+}
+
+std::uint32_t OpenFault::errorFor(std::uint32_t attempt) const {
+    for (const OpenAttemptFault& fault : attempts) {
+        if (attempt == fault.nth || (fault.andLater && attempt > fault.nth))
+            return fault.error;
+    }
+    return always;
+}
+
+RstDrive* RstController::driveAt(std::uint8_t pathId) {
+    for (RstDrive& drive : drives) {
+        if (drive.pathId == pathId)
+            return &drive;
+    }
+    return nullptr;
 }
 
 Machine::Machine() = default;
@@ -41,6 +67,13 @@ Disk* Machine::diskByNumber(std::uint32_t deviceNumber) {
 NvmeDrive* Machine::drive(std::uint32_t deviceNumber) {
     Disk* disk = diskByNumber(deviceNumber);
     return disk ? disk->drive.get() : nullptr;
+}
+
+NvmeDrive* Machine::rstDrive(std::uint8_t pathId, std::size_t controller) {
+    if (controller >= rstControllers.size())
+        return nullptr;
+    RstDrive* found = rstControllers[controller].driveAt(pathId);
+    return found ? found->drive.get() : nullptr;
 }
 
 const Device* Machine::deviceByInstanceId(std::wstring_view instanceId) const {
@@ -64,18 +97,43 @@ void Machine::clearHistory() {
 }
 
 void Machine::powerCycle() {
-    for (Disk& disk : disks)
-        disk.drive->powerCycle();
+    for (Disk& disk : disks) {
+        if (disk.drive)
+            disk.drive->powerCycle();
+    }
+    for (RstController& controller : rstControllers) {
+        for (RstDrive& drive : controller.drives)
+            drive.drive->powerCycle();
+    }
+}
+
+std::optional<std::size_t> Machine::lookUp(const std::wstring& path) const {
+    // Object names are compared without regard to case, as the object manager does.
+    if (indexedFiles_ != files.size()) {
+        fileIndex_.clear();
+        for (std::size_t i = 0; i < files.size(); ++i)
+            fileIndex_.emplace(upperAscii(files[i].path), i);
+        indexedFiles_ = files.size();
+    }
+    auto found = fileIndex_.find(upperAscii(path));
+    if (found == fileIndex_.end())
+        return std::nullopt;
+    return found->second;
 }
 
 const DeviceFileEntry* Machine::findFile(const std::wstring& path) const {
-    // Object names are compared without regard to case, as the object manager does.
-    const std::wstring wanted = upperAscii(path);
-    for (const DeviceFileEntry& file : files) {
-        if (upperAscii(file.path) == wanted)
-            return &file;
-    }
-    return nullptr;
+    const auto index = lookUp(path);
+    return index ? &files[*index] : nullptr;
+}
+
+const DeviceFileEntry* Machine::open(const std::wstring& path, std::uint32_t access,
+                                     std::uint32_t share, std::uint32_t flags,
+                                     std::uint32_t& error) {
+    const auto index = lookUp(path);
+    DeviceFileEntry* file = index ? &files[*index] : nullptr;
+    error = file ? file->openFault.errorFor(++file->opens) : SYSTEM_ERROR_FILE_NOT_FOUND;
+    opens_.push_back({path, access, share, flags, error});
+    return error == 0 ? file : nullptr;
 }
 
 ControlResult Machine::control(const DeviceFileEntry& file, std::uint32_t controlCode,
@@ -101,7 +159,14 @@ ControlResult Machine::control(const DeviceFileEntry& file, std::uint32_t contro
             case DriverStack::Inbox:
                 result = inboxDiskControl(disk, controlCode, buffer, inputLength, record);
                 break;
+            case DriverStack::Rst:
+                result = rstDiskControl(disk, controlCode, buffer, record);
+                break;
         }
+    } else if (file.target == DeviceFileEntry::Target::RstPort) {
+        RstController& port = rstControllers[file.index];
+        record.instanceId = devices[port.device].instanceId;
+        result = rstPortControl(port, controlCode, buffer, inputLength, record);
     } else {
         // The storage port of an inbox controller takes no request the program sends.
         record.instanceId = devices[file.index].instanceId;

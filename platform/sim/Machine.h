@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -17,6 +18,7 @@ namespace velo::sim {
 
 // System error codes the simulated drivers answer with (the SDK's ERROR_*).
 inline constexpr std::uint32_t SYSTEM_ERROR_INVALID_FUNCTION = 1;
+inline constexpr std::uint32_t SYSTEM_ERROR_NOT_READY = 21;
 inline constexpr std::uint32_t SYSTEM_ERROR_NOT_SUPPORTED = 50;
 inline constexpr std::uint32_t SYSTEM_ERROR_NOACCESS = 998;
 inline constexpr std::uint32_t SYSTEM_ERROR_REVISION_MISMATCH = 1306;
@@ -29,6 +31,7 @@ inline constexpr std::uint32_t CONTROL_SCSI_MINIPORT = 0x4D008;
 // The driver stack that serves a controller and the disks behind it.
 enum class DriverStack {
     Inbox,  // the Windows inbox NVMe miniport
+    Rst,    // the Intel RST driver: its drives are reached through the controller's storage port
 };
 
 enum class ClockMode {
@@ -44,12 +47,14 @@ enum class RequestKind {
     GetInfo,       // miniport firmware request, FIRMWARE_FUNCTION_GET_INFO
     Download,      // miniport firmware request, FIRMWARE_FUNCTION_DOWNLOAD
     Activate,      // miniport firmware request, FIRMWARE_FUNCTION_ACTIVATE
+    RaidConfig,    // CSMI GET RAID CONFIG on an RST storage port
     Other,         // anything else, including requests too broken to tell
 };
-inline constexpr std::size_t REQUEST_KIND_COUNT = 6;
+inline constexpr std::size_t REQUEST_KIND_COUNT = 7;
 
 // The name a machine file and a trace use for a kind: "device-number", "identify",
-// "get-info", "download", "activate", "other".
+// "get-info", "download", "activate", "raid-config", "other". On an RST storage port,
+// "identify" is the NVMe pass-through and "download" and "activate" its firmware requests.
 std::string requestKindName(RequestKind kind);
 std::optional<RequestKind> requestKindFromName(std::string_view name);
 
@@ -66,6 +71,8 @@ struct Unreadable {
 struct DeviceInterfaceEntry {
     Guid interfaceClass;
     std::wstring path;
+    // False: the device belongs to the class's set but exposes no interface there.
+    bool exposed = true;
 };
 
 // One node of the device tree.
@@ -77,49 +84,109 @@ struct Device {
     std::wstring locationInfo;
     std::vector<DeviceInterfaceEntry> interfaces;
     std::uint32_t devInst = 0;
+    // Sets list their members by this, ties in file order.
+    std::uint32_t setOrder = 0;
     Unreadable unreadable;
 };
 
-// The n-th request of a kind that a disk receives fails as a call or answers a status.
+// The n-th request of a kind that a disk, an RST port or an RST drive receives fails as a
+// call or answers a status.
 struct RequestFault {
     RequestKind kind = RequestKind::Other;
     std::uint32_t nth = 1;                // counted from 1 over the whole life of the machine
     bool andLater = false;                // also every later request of the kind
     std::optional<std::uint32_t> error;   // the call fails with this system error
-    std::optional<std::uint32_t> status;  // or answers this firmware status
+    std::optional<std::uint32_t> status;  // or answers this driver status
+    // With a status: the driver carries the request out first, then answers the status.
+    bool performed = false;
+    std::optional<std::uint8_t> driveCount;  // a RAID configuration reply states this count
 };
 
-// Nonsense that a get-info answer carries.
+// The request faults of one receiver and how many requests of each kind it has received.
+struct RequestFaults {
+    std::vector<RequestFault> list;
+    std::uint32_t received[REQUEST_KIND_COUNT] = {};
+
+    void count(RequestKind kind) { ++received[static_cast<std::size_t>(kind)]; }
+    // The fault due for the request of this kind counted last, if any.
+    const RequestFault* due(RequestKind kind) const;
+};
+
+// Opens of one path that fail: every one, or chosen attempts.
+struct OpenAttemptFault {
+    std::uint32_t nth = 1;  // counted from 1 over the whole life of the machine
+    bool andLater = false;
+    std::uint32_t error = 0;
+};
+
+struct OpenFault {
+    std::uint32_t always = 0;  // every open fails with this system error; 0: none
+    std::vector<OpenAttemptFault> attempts;
+    // The system error of the attempt-th open of the path; 0: it opens.
+    std::uint32_t errorFor(std::uint32_t attempt) const;
+};
+
+// What a get-info answer does differently.
 struct GetInfoFault {
     std::optional<std::uint8_t> slotCount;          // reported instead of the real count
     std::optional<std::uint32_t> dataBufferOffset;  // written back into the request block
+    // The slot information is written at this byte of the request, which is written back.
+    std::optional<std::uint32_t> infoOffset;
 };
 
 struct DiskFaults {
-    std::uint32_t openInterface = 0;      // system error of opening the interface path
-    std::uint32_t openPhysicalDrive = 0;  // system error of opening \\.\PHYSICALDRIVEn
-    std::vector<RequestFault> requests;
+    OpenFault openInterface;      // opening the interface path
+    OpenFault openPhysicalDrive;  // opening \\.\PHYSICALDRIVEn
+    RequestFaults requests;
     GetInfoFault getInfo;
 };
 
 // A disk: a device of the tree, reached through its files, answered by its controller's
-// driver, backed by one NVMe drive.
+// driver. An inbox disk is backed by one NVMe drive or by none; an RST disk never is (the RST
+// driver reaches its drives through the storage port).
 struct Disk {
     std::size_t device = 0;  // index into Machine::devices
-    std::uint32_t deviceNumber = 0;
+    std::optional<std::uint32_t> deviceNumber;
     DriverStack driver = DriverStack::Inbox;
     std::unique_ptr<NvmeDrive> drive;
     DiskFaults faults;
-    std::uint32_t received[REQUEST_KIND_COUNT] = {};  // requests received, per kind
 };
 
-// What opening a path reaches.
+// An NVMe drive behind an RST controller, addressed by its path id.
+struct RstDrive {
+    std::uint8_t pathId = 0;
+    std::unique_ptr<NvmeDrive> drive;
+    RequestFaults faults;  // counted over the requests addressed to this path id
+};
+
+struct RaidSet {
+    std::vector<std::uint8_t> members;  // path ids; a path id need not hold a drive
+    std::uint8_t driveCount = 0;        // what GET RAID CONFIG states
+};
+
+// An Intel RST controller: the device of its storage port, and what the port's driver serves.
+struct RstController {
+    std::size_t device = 0;  // index into Machine::devices
+    std::vector<RstDrive> drives;
+    std::vector<RaidSet> raidSets;
+    RequestFaults faults;  // counted over all requests the port receives
+
+    RstDrive* driveAt(std::uint8_t pathId);
+};
+
+// What opening a path reaches. Share access is not checked: storage drivers do not, so a
+// device held open without sharing can be opened again.
 struct DeviceFileEntry {
-    enum class Target { Disk, StoragePort };
+    enum class Target {
+        Disk,         // index into Machine::disks
+        StoragePort,  // of an inbox controller; index into Machine::devices
+        RstPort,      // of an RST controller; index into Machine::rstControllers
+    };
     std::wstring path;
     Target target = Target::Disk;
-    std::size_t index = 0;        // into Machine::disks, or Machine::devices for a storage port
-    std::uint32_t openError = 0;  // 0: the open succeeds
+    std::size_t index = 0;
+    OpenFault openFault;
+    std::uint32_t opens = 0;  // attempts so far
 };
 
 struct OpenRecord {
@@ -135,6 +202,7 @@ struct RequestRecord {
     std::wstring path;                          // the path through which the device was opened
     std::wstring instanceId;                    // the device the request reached
     std::optional<std::uint32_t> deviceNumber;  // of a disk
+    std::optional<std::uint8_t> pathId;         // of an RST pass-through or firmware request
     RequestKind kind = RequestKind::Other;
     std::uint32_t controlCode = 0;
     std::uint32_t inputLength = 0;
@@ -144,7 +212,7 @@ struct RequestRecord {
     bool ok = false;
     std::uint32_t error = 0;  // system error when !ok
     std::uint32_t bytesReturned = 0;
-    std::optional<std::uint32_t> status;  // firmware status written into ReturnCode
+    std::optional<std::uint32_t> status;  // driver status written into ReturnCode
     bool faultInjected = false;           // the answer came from a fault switch
     std::string note;                     // why the driver refused, or what it did
 };
@@ -165,11 +233,14 @@ public:
     bool failAllClassesSet = false;   // ... of all classes
     std::vector<Device> devices;
     std::vector<Disk> disks;
+    std::vector<RstController> rstControllers;  // in file order
     std::vector<DeviceFileEntry> files;
 
     // --- What a test asks after a run ---
     // The drive of the disk with this device number; nothing when there is none.
     NvmeDrive* drive(std::uint32_t deviceNumber);
+    // The drive at this path id of the n-th RST controller; nothing when there is none.
+    NvmeDrive* rstDrive(std::uint8_t pathId, std::size_t controller = 0);
     Disk* diskByNumber(std::uint32_t deviceNumber);
     const Device* deviceByInstanceId(std::wstring_view instanceId) const;
     const std::vector<RequestRecord>& requests() const { return requests_; }
@@ -181,14 +252,22 @@ public:
 
     // --- What the platform does with it ---
     const DeviceFileEntry* findFile(const std::wstring& path) const;
-    void recordOpen(OpenRecord record) { opens_.push_back(std::move(record)); }
+    // One open of a path: counts the attempt and records it. Nothing when it fails (error
+    // then holds the system error).
+    const DeviceFileEntry* open(const std::wstring& path, std::uint32_t access, std::uint32_t share,
+                                std::uint32_t flags, std::uint32_t& error);
     // One control request to an opened file; answers as the file's driver would.
     ControlResult control(const DeviceFileEntry& file, std::uint32_t controlCode,
                           std::span<std::uint8_t> buffer, std::uint32_t inputLength);
 
 private:
+    std::optional<std::size_t> lookUp(const std::wstring& path) const;
+
     std::vector<RequestRecord> requests_;
     std::vector<OpenRecord> opens_;
+    // Upper-cased path -> index into files, built on the first look-up after files changed.
+    mutable std::unordered_map<std::wstring, std::size_t> fileIndex_;
+    mutable std::size_t indexedFiles_ = 0;
 };
 
 }  // namespace velo::sim

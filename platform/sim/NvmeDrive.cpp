@@ -73,8 +73,11 @@ bool NvmeDrive::stagedIsWhole() const {
 }
 
 std::uint64_t NvmeDrive::granularityBytes() const {
-    // FWUG 0: no granularity stated; 0xFF: no restriction.
-    if (state_.fwug == 0 || state_.fwug == 0xFF)
+    // FWUG 0: no granularity stated; 0xFF: no restriction. Below NVMe 1.3 the byte is
+    // reserved and may hold anything.
+    const bool before13 =
+        state_.versionMajor < 1 || (state_.versionMajor == 1 && state_.versionMinor < 3);
+    if (before13 || state_.fwug == 0 || state_.fwug == 0xFF)
         return 0;
     return std::uint64_t{state_.fwug} * GRANULARITY_UNIT;
 }
@@ -123,7 +126,8 @@ std::uint32_t NvmeDrive::download(std::uint64_t offset, std::span<const std::uin
     return FIRMWARE_STATUS_SUCCESS;
 }
 
-std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::string& why) {
+std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::string& why,
+                                std::optional<Activation> activation) {
     if (!state_.upgradeSupport) {
         why = "the drive does not support firmware commit";
         return FIRMWARE_STATUS_ILLEGAL_REQUEST;
@@ -156,7 +160,7 @@ std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::s
         covered_.clear();
         pieces_.clear();
     }
-    if (state_.activation == Activation::Reset) {
+    if (activation.value_or(state_.activation) == Activation::Reset) {
         pending_ = slotNumber;
         why = "the new firmware runs after a power cycle";
         return FIRMWARE_STATUS_POWER_CYCLE_REQUIRED;

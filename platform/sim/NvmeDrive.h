@@ -95,12 +95,15 @@ public:
     }
 
     // Takes one downloaded piece. The offset must be a multiple of the update granularity
-    // (none when FWUG is 0 or 0xFF) and of 4; the length a non-zero multiple of 4 and of the
-    // granularity, unless shorter than the granularity (a last piece).
+    // (none when FWUG is 0 or 0xFF, or below NVMe 1.3 where the byte is reserved) and of 4; the
+    // length a non-zero multiple of 4 and of the granularity, unless shorter than the granularity
+    // (a last piece).
     std::uint32_t download(std::uint64_t offset, std::span<const std::uint8_t> bytes,
                            std::string& why);
     // Commits the staged image to a slot (or, with switchOnly, runs the image the slot holds).
-    std::uint32_t commit(std::uint8_t slotNumber, bool switchOnly, std::string& why);
+    // activation, when given, replaces the drive's own setting for this commit.
+    std::uint32_t commit(std::uint8_t slotNumber, bool switchOnly, std::string& why,
+                         std::optional<Activation> activation = std::nullopt);
     // Power cycle: a pending slot becomes the active one.
     void powerCycle();
 

@@ -1,5 +1,6 @@
 #include "platform/sim/SimPlatform.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "platform/LocalFiles.h"
@@ -55,9 +56,8 @@ public:
 
     std::optional<std::vector<std::wstring>> hardwareIds(std::uint32_t index) override {
         const Device* device = member(index);
-        if (!device || device->unreadable.hardwareIds || device->hardwareIds.empty()) {
+        if (!device || device->unreadable.hardwareIds)
             return std::nullopt;
-        }
         return device->hardwareIds;
     }
 
@@ -68,7 +68,7 @@ public:
         for (std::uint32_t position = 0; position < members_.size(); ++position) {
             const Device& device = machine_.devices[members_[position]];
             for (const DeviceInterfaceEntry& entry : device.interfaces) {
-                if (!(entry.interfaceClass == interfaceClass))
+                if (!(entry.interfaceClass == interfaceClass) || !entry.exposed)
                     continue;
                 if (seen++ != index)
                     continue;
@@ -133,7 +133,10 @@ std::unique_ptr<DeviceInfoSet> SimPlatform::deviceInfoSet(const Guid& interfaceC
         if (machine_->failAllClassesSet)
             return nullptr;
         for (std::size_t i = 0; i < devices.size(); ++i) {
-            if ((flags & SET_DEVICE_INTERFACE) == 0 || !devices[i].interfaces.empty()) {
+            const auto& interfaces = devices[i].interfaces;
+            if ((flags & SET_DEVICE_INTERFACE) == 0 ||
+                std::any_of(interfaces.begin(), interfaces.end(),
+                            [](const DeviceInterfaceEntry& entry) { return entry.exposed; })) {
                 members.push_back(i);
             }
         }
@@ -155,21 +158,18 @@ std::unique_ptr<DeviceInfoSet> SimPlatform::deviceInfoSet(const Guid& interfaceC
     // Without either flag the class is a setup class; none of the model's devices has one,
     // so the set is empty. Every device of the model is present, so SET_PRESENT changes
     // nothing.
+    std::stable_sort(members.begin(), members.end(), [&devices](std::size_t a, std::size_t b) {
+        return devices[a].setOrder < devices[b].setOrder;
+    });
     return std::make_unique<SimDeviceInfoSet>(*machine_, std::move(members));
 }
 
 OpenResult SimPlatform::openDevice(const std::wstring& path, std::uint32_t access,
                                    std::uint32_t share, std::uint32_t flags) {
-    OpenRecord record{path, access, share, flags, 0};
-    const DeviceFileEntry* entry = machine_->findFile(path);
-    if (!entry) {
-        record.error = SYSTEM_ERROR_FILE_NOT_FOUND;
-    } else {
-        record.error = entry->openError;
-    }
-    machine_->recordOpen(record);
-    if (record.error != 0)
-        return {nullptr, record.error};
+    std::uint32_t error = 0;
+    const DeviceFileEntry* entry = machine_->open(path, access, share, flags, error);
+    if (!entry)
+        return {nullptr, error};
     return {std::make_unique<SimDeviceFile>(*machine_, *entry), 0};
 }
 

@@ -237,5 +237,74 @@ TEST(RequestHistory, RecordsWhatWasSentAndWhatCameBack) {
     EXPECT_EQ(history[1].status, std::optional<std::uint32_t>(0));
 }
 
+// --- faults of chosen attempts, performed requests and the RST driver ---
+
+TEST(Faults, OpenFailsOnlyOnTheChosenAttempt) {
+    SimPlatform platform(
+        loadOrFail(withFaults(R"({"openPhysicalDrive": [{"nth": 3, "error": 32}]})")));
+    std::vector<std::uint32_t> errors;
+    for (int attempt = 0; attempt < 4; ++attempt)
+        errors.push_back(platform.openDevice(L"\\\\.\\PHYSICALDRIVE3", 0xC0000000, 0, 0).error);
+    EXPECT_EQ(errors, (std::vector<std::uint32_t>{0, 0, 32, 0}));
+}
+
+Json rstWithFaults(const char* where, const char* faults) {
+    Json machine = rstMachine();
+    Json& target =
+        std::string(where) == "port" ? rstController(machine) : rstController(machine)["drives"][0];
+    target["faults"] = Json::parse(faults);
+    return machine;
+}
+
+TEST(Faults, ActivationPerformedUnder0x20LeavesTheImagePending) {
+    OpenPort port(rstWithFaults(
+        "drive",
+        R"({"requests": [{"request": "activate", "nth": 1, "status": 32, "performed": true}]})"));
+    const auto image = testImage("NEWREV01");
+    auto piece = rstDownloadRequest(0, 0, image);
+    auto activate = rstActivateRequest(0, 2);
+    EXPECT_EQ(port.status(piece), 0u);
+    EXPECT_EQ(port.status(activate), 32u);
+    EXPECT_EQ(port.drive(0).slotImage(2), image);
+    EXPECT_EQ(port.drive(0).runningRevision(), "QLR2KAXA") << "the drive itself activates at once";
+    port.platform.machine().powerCycle();
+    EXPECT_EQ(port.drive(0).runningRevision(), "NEWREV01");
+}
+
+TEST(Faults, RaidConfigDriveCountOnTheSecondRequestOnly) {
+    OpenPort port(rstWithFaults(
+        "port", R"({"requests": [{"request": "raid-config", "nth": 2, "driveCount": 9}]})"));
+    std::vector<int> counts;
+    for (int i = 0; i < 3; ++i) {
+        auto buffer = raidConfigRequest(0);
+        EXPECT_EQ(port.status(buffer), 0u);
+        counts.push_back(buffer[43]);
+    }
+    EXPECT_EQ(counts, (std::vector<int>{2, 9, 2}));
+}
+
+TEST(Faults, IdentifyStatusFaultLeavesTheDataAreaAlone) {
+    OpenPort port(rstWithFaults(
+        "drive", R"({"requests": [{"request": "identify", "nth": 1, "status": 2}]})"));
+    auto buffer = rstIdentifyRequest(0);
+    std::fill(buffer.begin() + 164, buffer.end(), 0x55);
+    const auto sent = buffer;
+    EXPECT_EQ(port.status(buffer), 2u);
+    EXPECT_TRUE(std::equal(sent.begin() + 24, sent.end(), buffer.begin() + 24));
+}
+
+TEST(Faults, GetInfoAtAChosenOffsetIsWrittenAsFarAsTheRequestReaches) {
+    for (const std::uint32_t at : {200u, 4160u, 5000u}) {  // the request is 4172 bytes
+        Json machine = baseMachine();
+        firstDisk(machine)["faults"]["getInfo"]["infoOffset"] = at;
+        OpenDisk disk(machine);
+        auto buffer = getInfoRequest();
+        ASSERT_TRUE(disk.send(SCSI_MINIPORT, buffer).ok);
+        EXPECT_EQ(get32(buffer, 44), at);
+        EXPECT_EQ(get32(buffer, 52), 0u) << "nothing at the offset the request gave";
+        EXPECT_EQ(at < buffer.size() ? get32(buffer, at) : 1u, 1u) << "Version at " << at;
+    }
+}
+
 }  // namespace
 }  // namespace velo::sim

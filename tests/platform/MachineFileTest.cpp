@@ -134,12 +134,6 @@ TEST(MachineFile, RefusesBadFilesNamingFileAndField) {
          drive + ".fwug: must be an integer 0..255"},
         {"fwug fraction", [](Json& m) { firstDrive(m)["fwug"] = 1.5; },
          drive + ".fwug: must be an integer 0..255"},
-        {"fwug before 1.3",
-         [](Json& m) {
-             firstDrive(m)["version"] = "1.2";
-             firstDrive(m)["fwug"] = 8;
-         },
-         drive + ".fwug: must be 0 when version is below 1.3 (the field is reserved there)"},
         {"bad version", [](Json& m) { firstDrive(m)["version"] = "1.4.0"; },
          drive + ".version: must be \"MAJOR.MINOR\", such as \"1.4\""},
         {"serial too long", [](Json& m) { firstDrive(m)["serial"] = std::string(21, 'S'); },
@@ -147,7 +141,6 @@ TEST(MachineFile, RefusesBadFilesNamingFileAndField) {
         {"revision beyond one byte",
          [](Json& m) { firstDrive(m)["firmwareRevision"] = "QLR\u20AC"; },
          drive + ".firmwareRevision: must be a text of at most 8 characters, each U+0000..U+00FF"},
-        {"missing drive", [](Json& m) { firstDisk(m).erase("drive"); }, disk + ".drive: missing"},
         {"slot number 8", [](Json& m) { firstDrive(m)["slots"][1]["number"] = 8; },
          drive + ".slots[1].number: must be an integer 1..7"},
         {"slot listed twice", [](Json& m) { firstDrive(m)["slots"][2]["number"] = 2; },
@@ -160,10 +153,8 @@ TEST(MachineFile, RefusesBadFilesNamingFileAndField) {
                  "equal firmwareRevision"},
         {"activation unknown", [](Json& m) { firstDrive(m)["activation"] = "later"; },
          drive + ".activation: must be one of \"immediate\" \"reset\""},
-        {"driver not modelled", [](Json& m) { m["controllers"][0]["driver"] = "rst"; },
-         "controllers[0].driver: must be one of \"inbox\""},
-        {"no hardware ids", [](Json& m) { firstDisk(m)["hardwareIds"] = Json::array(); },
-         disk + ".hardwareIds: must hold at least one id"},
+        {"driver not modelled", [](Json& m) { m["controllers"][0]["driver"] = "vroc"; },
+         "controllers[0].driver: must be one of \"inbox\" \"rst\""},
         {"device number twice",
          [](Json& m) {
              Json second = m["controllers"][0];
@@ -208,6 +199,87 @@ TEST(MachineFile, RefusesBadFilesNamingFileAndField) {
          "clock: is not a valid time"},
         {"clock shape", [](Json& m) { m["clock"] = "noon"; },
          "clock: must be \"system\", \"unreadable\" or a time \"YYYY-MM-DD hh:mm:ss\""},
+    };
+    for (const BadCase& bad : cases) {
+        Json machine = baseMachine();
+        bad.change(machine);
+        EXPECT_EQ(loadError(machine), "test.json: " + bad.expected) << bad.name;
+    }
+}
+
+TEST(MachineFile, SetsListMembersBySetOrderAndInterfacesSkipMembersWithout) {
+    // Disks A (setOrder 5), B (no interface, no hardware ids), C: the set lists B, C, A.
+    Json machine = baseMachine();
+    Json& disks = machine["controllers"][0]["disks"];
+    for (const char* name : {"B", "C"}) {
+        Json disk = disks[0];
+        disk["instanceId"] = std::string("SCSI\\DISK\\") + name;
+        disk["deviceNumber"] = name[0] == 'B' ? 4 : 5;
+        disks.push_back(disk);
+    }
+    disks[0]["setOrder"] = 5;
+    disks[1]["interfacePath"] = nullptr;
+    disks[1]["hardwareIds"] = Json::array();
+    SimPlatform platform(testing::loadOrFail(machine));
+    auto set = platform.deviceInfoSet(DISK_INTERFACE_CLASS, 0x12);
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set->textProperty(0, PROPERTY_INSTANCE_ID),
+              std::optional<std::wstring>(L"SCSI\\DISK\\B"));
+    EXPECT_EQ(set->textProperty(1, PROPERTY_INSTANCE_ID),
+              std::optional<std::wstring>(L"SCSI\\DISK\\C"));
+    EXPECT_EQ(set->hardwareIds(0), std::optional(std::vector<std::wstring>{}));
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        DeviceInterface found;
+        ASSERT_EQ(set->interfaceAt(DISK_INTERFACE_CLASS, i, found), InterfaceLookup::Found);
+        EXPECT_EQ(found.member, i + 1);
+        EXPECT_EQ(found.devInst, *set->deviceAt(i + 1));
+    }
+    DeviceInterface none;
+    EXPECT_EQ(set->interfaceAt(DISK_INTERFACE_CLASS, 2, none), InterfaceLookup::Absent);
+    EXPECT_FALSE(
+        platform.machine().findFile(L"\\\\?\\scsi#disk#b#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"));
+    EXPECT_TRUE(platform.machine().findFile(L"\\\\.\\PHYSICALDRIVE4"));
+}
+
+TEST(MachineFile, RefusesBadNewFieldsNamingTheField) {
+    const std::string disk = "controllers[0].disks[0]";
+    const std::string rst = "controllers[1]";
+    // Adds rstMachine()'s controller second and applies the change to it.
+    auto onRst = [](std::function<void(Json&)> change) {
+        return [change](Json& m) {
+            m["controllers"].push_back(testing::rstMachine()["controllers"][0]);
+            change(m["controllers"][1]);
+        };
+    };
+    auto portFault = [&](const char* fault) {
+        return onRst(
+            [fault](Json& c) { c["faults"]["requests"] = Json::array({Json::parse(fault)}); });
+    };
+    const std::vector<BadCase> cases = {
+        {"performed without status",
+         [](Json& m) {
+             firstDisk(m)["faults"]["requests"] = Json::parse(
+                 R"([{"request": "download", "nth": 1, "error": 5, "performed": true}])");
+         },
+         disk + ".faults.requests[0].performed: only a fault with a \"status\" is performed"},
+        {"info offset inside the request block",
+         [](Json& m) { firstDisk(m)["faults"]["getInfo"]["infoOffset"] = 51; },
+         disk + ".faults.getInfo.infoOffset: must be an integer 52..4294967295"},
+        {"rst disk without a number, with its open fault", onRst([](Json& c) {
+             c["disks"][0].erase("deviceNumber");
+             c["disks"][0]["faults"]["openPhysicalDrive"] = 5;
+         }),
+         rst + ".disks[0].faults.openPhysicalDrive: a disk without a device number has no "
+               "physical-drive path"},
+        {"path id twice", onRst([](Json& c) { c["drives"][1]["pathId"] = 0; }),
+         rst + ".drives[1].pathId: path id 0 is already used by " + rst + ".drives[0]"},
+        {"drive count on identify",
+         portFault(R"({"request": "identify", "nth": 1, "driveCount": 1})"),
+         rst + ".faults.requests[0].driveCount: only a raid-config reply states a drive count"},
+        {"drive count with an error",
+         portFault(R"({"request": "raid-config", "nth": 1, "error": 5, "driveCount": 1})"),
+         rst + ".faults.requests[0]: an \"error\" fails the call, so no reply states "
+               "\"driveCount\""},
     };
     for (const BadCase& bad : cases) {
         Json machine = baseMachine();

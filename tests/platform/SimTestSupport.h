@@ -158,6 +158,121 @@ struct OpenDisk {
     std::unique_ptr<DeviceFile> file;
 };
 
+// --- the RST driver on a storage port ---
+
+// One RST controller: drives at path ids 0 (FWUG 1, immediate activation) and 2 (FWUG 8,
+// activation at reset), one RAID set of both, one RAID volume disk.
+inline nlohmann::json rstMachine() {
+    return nlohmann::json::parse(R"({"format": "velo-machine", "version": 1, "controllers": [ {
+      "instanceId": "PCI\\VEN_8086&DEV_A77F&SUBSYS_00008086&REV_00\\3&11583659&0&B8",
+      "driver": "rst",
+      "drives": [
+        { "pathId": 0, "drive": { "serial": "RSTSN0", "model": "VANTORA QX7B2 1TB",
+          "firmwareRevision": "QLR2KAXA", "fwug": 1, "slots": [ {"number": 1}, {"number": 2} ] } },
+        { "pathId": 2, "drive": { "serial": "RSTSN2", "model": "VANTORA QX7B2 2TB",
+          "firmwareRevision": "QLR2KAXA", "fwug": 8, "activation": "reset",
+          "slots": [ {"number": 1}, {"number": 2} ] } } ],
+      "raidSets": [ { "members": [0, 2] } ],
+      "disks": [ { "instanceId": "SCSI\\DISK&VEN_INTEL&PROD_RAID0\\4&1F2E&0&000000",
+                   "deviceNumber": 0 } ] } ]})");
+}
+
+inline nlohmann::json& rstController(nlohmann::json& machine) {
+    return machine["controllers"][0];
+}
+
+inline const std::wstring RST_PORT_PATH =
+    L"\\\\?\\pci#ven_8086&dev_a77f&subsys_00008086&rev_00#3&11583659&0&b8#"
+    L"{2accfe60-c130-11d2-b082-00a0c91efb8b}";
+
+// An SRB_IO_CONTROL request of `size` bytes (Length = size - 28); with a path id, the drive
+// address follows the header.
+inline std::vector<std::uint8_t> srbRequest(std::size_t size, const char* signature,
+                                            std::uint32_t controlCode, int pathId = -1) {
+    std::vector<std::uint8_t> b(size, 0);
+    put32(b, 0, 28);
+    std::memcpy(b.data() + 4, signature, 8);
+    put32(b, 12, 30);
+    put32(b, 16, controlCode);
+    put32(b, 24, static_cast<std::uint32_t>(size - 28));
+    if (pathId >= 0) {
+        b[28] = 1;
+        b[29] = static_cast<std::uint8_t>(pathId);
+    }
+    return b;
+}
+
+// "IntelNvm" Identify Controller: 164 bytes, then a 4096-byte data area.
+inline std::vector<std::uint8_t> rstIdentifyRequest(std::uint8_t pathId) {
+    auto b = srbRequest(4260, "IntelNvm", 0xF0002808, pathId);
+    b[32] = 0x06;
+    put32(b, 72, 1);
+    put32(b, 116, 164);
+    put32(b, 120, 4096);
+    return b;
+}
+
+// "IntelFw ": request block at 32, function block of `blockLength` bytes at 56, its version
+// and size at 56 and 60.
+inline std::vector<std::uint8_t> rstFirmwareRequest(std::uint8_t pathId, std::uint32_t function,
+                                                    std::uint32_t blockLength,
+                                                    std::uint32_t blockVersion) {
+    auto b = srbRequest(56 + blockLength, "IntelFw ", 0xF0000040, pathId);
+    put32(b, 32, 1);
+    put32(b, 36, 24);
+    put32(b, 40, function);
+    put32(b, 44, 1);
+    put32(b, 48, 56);
+    put32(b, 52, blockLength);
+    put32(b, 56, blockVersion);
+    put32(b, 60, function == 2 ? 32 : 12);
+    return b;
+}
+
+inline std::vector<std::uint8_t> rstDownloadRequest(std::uint8_t pathId, std::uint64_t offset,
+                                                    const std::vector<std::uint8_t>& piece) {
+    auto b = rstFirmwareRequest(pathId, 2, static_cast<std::uint32_t>(32 + piece.size()), 2);
+    put64(b, 64, offset);
+    put64(b, 72, piece.size());
+    b[80] = 0xFF;
+    std::copy(piece.begin(), piece.end(), b.begin() + 88);
+    return b;
+}
+
+inline std::vector<std::uint8_t> rstActivateRequest(std::uint8_t pathId, std::uint8_t slot) {
+    auto b = rstFirmwareRequest(pathId, 3, 12, 1);
+    b[64] = slot;
+    return b;
+}
+
+// "CSMIARY" GET RAID CONFIG of `size` bytes (the program's 336 hold two drive entries).
+inline std::vector<std::uint8_t> raidConfigRequest(std::uint32_t setIndex, std::size_t size = 336) {
+    auto b = srbRequest(size, "CSMIARY\0", 11);
+    put32(b, 28, setIndex);
+    return b;
+}
+
+// A platform on a machine, with the first RST controller's storage port opened.
+struct OpenPort {
+    explicit OpenPort(const nlohmann::json& description = rstMachine())
+        : platform(loadOrFail(description)),
+          file(platform.openDevice(RST_PORT_PATH, 0xC0000000, 0, 0).file) {}
+
+    ControlResult send(std::vector<std::uint8_t>& buffer, std::uint32_t code = SCSI_MINIPORT) {
+        return file->control(code, buffer, static_cast<std::uint32_t>(buffer.size()));
+    }
+    // The ReturnCode of a request the driver must take whole.
+    std::uint32_t status(std::vector<std::uint8_t>& buffer) {
+        const auto result = send(buffer);
+        EXPECT_TRUE(result.ok && result.bytesReturned == buffer.size()) << result.error;
+        return get32(buffer, 20);
+    }
+    NvmeDrive& drive(std::uint8_t pathId) { return *platform.machine().rstDrive(pathId); }
+
+    SimPlatform platform;
+    std::unique_ptr<DeviceFile> file;
+};
+
 // A 16 KiB image whose revision text at 0x3020 is the given one.
 inline std::vector<std::uint8_t> testImage(const std::string& revision) {
     std::vector<std::uint8_t> image(0x4000);
