@@ -1,5 +1,6 @@
-// Figures for the cost of a run on the simulated stack: a whole run, one drive's update at two
-// granularities, and loading a machine file. Prints the figures; asserts nothing.
+// Figures for the cost of a run on the simulated stack: a whole run, one drive's update on the
+// inbox and the Intel RST stack at two granularities, and loading a machine file. Prints the
+// figures; asserts nothing.
 #include <benchmark/benchmark.h>
 
 #include "app/ImageCatalogue.h"
@@ -9,6 +10,7 @@
 #include "platform/sim/SimPlatform.h"
 #include "platform/Console.h"
 #include "transport/InboxTransport.h"
+#include "transport/RstTransport.h"
 
 namespace velo {
 namespace {
@@ -44,6 +46,41 @@ void inboxUpdate(benchmark::State& state) {
     unloadFirmwareImage();
 }
 BENCHMARK(inboxUpdate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// One pass-through drive at path id 3 behind an Intel RST controller, at the given granularity.
+std::string rstMachine(int fwug) {
+    return R"({"format": "velo-machine", "version": 1, "controllers": [{
+        "instanceId": "PCI\\VEN_8086&DEV_A77F&SUBSYS_00008086&REV_00\\3&11583659&0&B8",
+        "driver": "rst",
+        "drives": [{"pathId": 3, "drive": {"serial": "S", "model": "VANTORA QX7B2 1TB",
+            "firmwareRevision": "QLR2KAXA", "fwug": )" +
+           std::to_string(fwug) + R"(, "slots": [{"number": 1}, {"number": 2}]}}]}]})";
+}
+
+void rstUpdate(benchmark::State& state) {
+    loadFirmwareImage(1);
+    const auto granularity = static_cast<std::int32_t>(state.range(0));
+    std::string error;
+    std::size_t requests = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sim::SimPlatform platform(sim::loadMachineText(rstMachine(granularity), "bench", error));
+        Console console(platform);
+        Io io{platform, console};
+        DiskRecord disk = makeCandidate(
+            L"\\\\?\\pci#ven_8086&dev_a77f&subsys_00008086&rev_00#3&11583659&0&b8#"
+            L"{2accfe60-c130-11d2-b082-00a0c91efb8b}",
+            DriverKind::RstPassThrough, 3);
+        disk.updateGranularity = granularity;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(rstUpdateDisk(io, disk, {imageBuffer, updatedFirmwareRevision}));
+        requests = platform.machine().requests().size();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IMAGE_SIZE));
+    state.counters["requests"] = static_cast<double>(requests);
+    unloadFirmwareImage();
+}
+BENCHMARK(rstUpdate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
 
 void loadTheDefaultMachine(benchmark::State& state) {
     for (auto _ : state) {

@@ -1,0 +1,279 @@
+// Whole runs on machines with an Intel RST controller: the example machines and variations of
+// them, checked by what the program prints and what every drive holds afterwards.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/ImageCatalogue.h"
+#include "app/Run.h"
+#include "app/RunContext.h"
+#include "../TestSupport.h"
+#include "../platform/SimTestSupport.h"
+
+namespace velo {
+namespace {
+
+using nlohmann::json;
+
+json example(const std::string& name) {
+    std::ifstream in(std::string(VELO_SOURCE_DIR) + "/examples/" + name + ".json");
+    std::stringstream text;
+    text << in.rdbuf();
+    return json::parse(text.str());
+}
+
+json& rstController(json& machine) {
+    for (json& controller : machine["controllers"]) {
+        if (controller["driver"] == "rst")
+            return controller;
+    }
+    throw std::logic_error("no rst controller");
+}
+
+std::string banner(const char* raid, const char* serial) {
+    return std::string(
+               "\n---------------------------------------------\n"
+               " Firmware Download | Target Disk Information \n"
+               "---------------------------------------------\n"
+               " Driver : IRST Driver\n Raid : ") +
+           raid +
+           "\n Model Number : VANTORA QX7B2 1TB                       \n"
+           " Serial Number : " +
+           serial +
+           "  \n"
+           " Current FW : QLR2KAXA\n"
+           " Updated FW : QLR4KAXA\n"
+           "---------------------------------------------\n";
+}
+
+const std::string STARTED = "\n >> VELO Started \n\n";
+const std::string DOWNLOADED = "\n  [PASS] Firmware download succeeded.\n";
+const std::string ACTIVATED = "  [PASS] Firmware activation succeeded.\n\n";
+
+std::string ended(int code) {
+    return "\n >> VELO Ended (Return Code : " + std::to_string(code) + ")\n\n";
+}
+
+class RstRun : public ::testing::Test {
+protected:
+    void TearDown() override { unloadFirmwareImage(); }
+
+    void run(const json& machine) {
+        platform = std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(machine));
+        RunOptions options;
+        options.silent = true;
+        EXPECT_EQ(runVelo(*platform, options), 0);
+    }
+    sim::NvmeDrive& drive(int pathId) {
+        return *platform->machine().rstDrive(static_cast<std::uint8_t>(pathId));
+    }
+    bool holdsImage(sim::NvmeDrive& target, std::uint8_t slot, int image) {
+        auto held = target.slotImage(slot);
+        auto expected = embeddedImage(image);
+        return std::equal(held.begin(), held.end(), expected.begin(), expected.end());
+    }
+    std::vector<std::uint8_t> identifiedPathIds() const {
+        std::vector<std::uint8_t> ids;
+        for (const auto& request : platform->machine().requestsOfKind(sim::RequestKind::Identify))
+            ids.push_back(request.pathId.value_or(0xEE));
+        return ids;
+    }
+    std::size_t requestsOf(sim::RequestKind kind) const {
+        return platform->machine().requestsOfKind(kind).size();
+    }
+
+    std::unique_ptr<sim::SimPlatform> platform;
+};
+
+TEST_F(RstRun, PassThroughDisk) {
+    run(example("rst-pass-through"));
+    EXPECT_EQ(platform->output(),
+              STARTED + banner("No", "VQX7B2R00000000003") + DOWNLOADED + ACTIVATED + ended(0));
+    // Identified in both passes, then 512 chunks of 4096 bytes and the activation.
+    EXPECT_EQ(identifiedPathIds(), (std::vector<std::uint8_t>{3, 3}));
+    const auto downloads = platform->machine().requestsOfKind(sim::RequestKind::Download);
+    ASSERT_EQ(downloads.size(), 512u);
+    EXPECT_EQ(downloads[0].inputLength, 4184u);
+    EXPECT_EQ(requestsOf(sim::RequestKind::Activate), 1u);
+    EXPECT_TRUE(holdsImage(drive(3), 2, 1));
+    EXPECT_EQ(drive(3).runningRevision(), "QLR4KAXA");
+}
+
+TEST_F(RstRun, RaidVolumeOfTwoMembers) {
+    run(example("rst-raid-volume"));
+    const std::string member1 = banner("Yes", "VQX7B2R00000000001") + DOWNLOADED + ACTIVATED;
+    const std::string member2 = banner("Yes", "VQX7B2R00000000002") + DOWNLOADED + ACTIVATED;
+    EXPECT_EQ(platform->output(), STARTED + member1 + member2 + ended(0));
+    EXPECT_EQ(requestsOf(sim::RequestKind::RaidConfig), 2u);  // once per pass
+    EXPECT_EQ(identifiedPathIds(), (std::vector<std::uint8_t>{1, 2, 1, 2}));
+    const auto downloads = platform->machine().requestsOfKind(sim::RequestKind::Download);
+    ASSERT_EQ(downloads.size(), 128u);  // 64 chunks of 32 KiB per member
+    EXPECT_EQ(downloads[0].inputLength, 32856u);
+    for (int member : {1, 2})
+        EXPECT_TRUE(holdsImage(drive(member), 2, 1)) << member;
+}
+
+TEST_F(RstRun, FourMembersAreReadFromTheSecondReply) {
+    run(example("rst-raid-four-members"));
+    EXPECT_EQ(identifiedPathIds(), (std::vector<std::uint8_t>{1, 2, 3, 4, 1, 2, 3, 4}));
+    const auto configs = platform->machine().requestsOfKind(sim::RequestKind::RaidConfig);
+    ASSERT_EQ(configs.size(), 4u);
+    EXPECT_EQ(configs[0].inputLength, 336u);
+    EXPECT_EQ(configs[1].inputLength, 64u + 4 * 136);
+    for (int member : {1, 2, 3, 4})
+        EXPECT_TRUE(holdsImage(drive(member), 2, 1)) << member;
+    EXPECT_NE(platform->output().find(ended(0)), std::string::npos);
+}
+
+TEST_F(RstRun, FourMembersWhoseRepeatedRequestFails) {
+    json machine = example("rst-raid-four-members");
+    // The repeated request of each pass (the 2nd and the 4th) fails: the two entries of the
+    // first reply are identified, and only they are updated.
+    rstController(machine)["faults"] = {
+        {"requests",
+         {{{"request", "raid-config"}, {"nth", 2}, {"error", 31}},
+          {{"request", "raid-config"}, {"nth", 4}, {"error", 31}}}}};
+    run(machine);
+    EXPECT_EQ(identifiedPathIds(), (std::vector<std::uint8_t>{1, 2, 1, 2}));
+    EXPECT_TRUE(holdsImage(drive(1), 2, 1));
+    EXPECT_TRUE(holdsImage(drive(2), 2, 1));
+    EXPECT_FALSE(drive(3).hasStaged() || drive(4).hasStaged());
+}
+
+TEST_F(RstRun, RefusedOrEmptyRaidConfiguration) {
+    struct Case {
+        const char* name;
+        json fault;
+        std::string lines;
+    };
+    const std::vector<Case> cases = {
+        {"drive count 0",
+         {{"request", "raid-config"}, {"nth", 1}, {"andLater", true}, {"driveCount", 0}},
+         ""},
+        {"return code 31",
+         {{"request", "raid-config"}, {"nth", 1}, {"andLater", true}, {"status", 31}},
+         "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x1f\n\n"},
+        {"call fails",
+         {{"request", "raid-config"}, {"nth", 1}, {"andLater", true}, {"error", 1117}},
+         "  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x45D\n\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json machine = example("rst-raid-volume");
+        rstController(machine)["faults"] = {{"requests", {c.fault}}};
+        run(machine);
+        // No target: the scan pass prints its line once and nothing is sent to any drive.
+        EXPECT_EQ(platform->output(), STARTED + c.lines + ended(1));
+        EXPECT_EQ(requestsOf(sim::RequestKind::Identify), 0u);
+        EXPECT_EQ(requestsOf(sim::RequestKind::Download), 0u);
+    }
+}
+
+TEST_F(RstRun, IntelCandidatesComeBeforeInboxOnes) {
+    run(example("rst-and-inbox"));
+    EXPECT_EQ(platform->output(),
+              STARTED + banner("No", "VQX7B2R00000000003") + DOWNLOADED + ACTIVATED + ended(0));
+    EXPECT_TRUE(holdsImage(drive(3), 2, 1));
+    EXPECT_EQ(platform->machine().drive(0)->runningRevision(), "QLR4KAXA");
+    // The RST drive was updated first.
+    const auto& requests = platform->machine().requests();
+    const auto firstDownload = std::find_if(requests.begin(), requests.end(), [](const auto& r) {
+        return r.kind == sim::RequestKind::Download;
+    });
+    ASSERT_NE(firstDownload, requests.end());
+    EXPECT_EQ(firstDownload->pathId, std::optional<std::uint8_t>(3));
+}
+
+TEST_F(RstRun, NoIntelPortLeavesTheInboxDriveAlone) {
+    for (const char* name : {"intel-not-raid", "rst-port-locked"}) {
+        run(example(name));
+        EXPECT_EQ(platform->output(), STARTED + ended(0)) << name;
+        EXPECT_EQ(platform->machine().drive(0)->runningRevision(), "QLR4KAXA") << name;
+        EXPECT_EQ(drive(3).runningRevision(), "QLR2KAXA") << name;
+        EXPECT_EQ(requestsOf(sim::RequestKind::Identify), 2u) << name;  // the inbox drive's
+    }
+}
+
+TEST_F(RstRun, WhatEachDriveHoldsAfterItsUpdate) {
+    struct Case {
+        const char* name;
+        std::function<void(json& rstDrive)> change;
+        std::string lines;
+        int code;
+        bool running, pending;
+        std::size_t staged;  // pieces left in the staging area
+    };
+    const std::vector<Case> cases = {
+        {"restart required", [](json& d) { d["drive"]["activation"] = "reset"; },
+         DOWNLOADED + "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n", 1602,
+         false, true, 0},
+        {"third chunk refused",
+         [](json& d) {
+             d["faults"] = {{"requests", {{{"request", "download"}, {"nth", 3}, {"status", 3}}}}};
+         },
+         "  [ERROR] Firmware download failed: srbControl->ReturnCode 3\n"
+         "\n  [FAIL] Firmware download failed.\n",
+         1, false, false, 2},
+        {"third chunk's call fails",
+         [](json& d) {
+             d["faults"] = {{"requests", {{{"request", "download"}, {"nth", 3}, {"error", 1117}}}}};
+         },
+         "  [ERROR] Firmware download IOCTL failed: 0x45D\n\n  [FAIL] Firmware download failed.\n",
+         1, false, false, 2},
+        {"slot 2 read-only", [](json& d) { d["drive"]["slots"][1]["readOnly"] = true; },
+         DOWNLOADED + "  [ERROR] Firmware activate failed: invalid slot number\n\n", 1, false,
+         false, 512},
+        {"activation answered 32, image taken",
+         [](json& d) {
+             d["faults"] = {
+                 {"requests",
+                  {{{"request", "activate"}, {"nth", 1}, {"status", 32}, {"performed", true}}}}};
+         },
+         DOWNLOADED + "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n", 1602,
+         false, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json machine = example("rst-pass-through");
+        c.change(rstController(machine)["drives"][0]);
+        run(machine);
+        EXPECT_EQ(platform->output(),
+                  STARTED + banner("No", "VQX7B2R00000000003") + c.lines + ended(c.code));
+        sim::NvmeDrive& target = drive(3);
+        EXPECT_EQ(target.runningRevision() == "QLR4KAXA", c.running);
+        EXPECT_EQ(target.pendingSlot().has_value(), c.pending);
+        EXPECT_EQ(target.stagedPieces().size(), c.staged);
+        if (c.pending) {
+            EXPECT_TRUE(holdsImage(target, 2, 1));
+            platform->machine().powerCycle();
+            EXPECT_EQ(target.runningRevision(), "QLR4KAXA");
+        }
+    }
+}
+
+TEST_F(RstRun, UnopenableControllerAtUpdate) {
+    // Discovery and both identify passes open the port; the update's open is refused.
+    json machine = example("rst-pass-through");
+    rstController(machine)["faults"] = {{"openStoragePort", {{{"nth", 5}, {"error", 5}}}}};
+    run(machine);
+    EXPECT_EQ(platform->output(), STARTED + banner("No", "VQX7B2R00000000003") +
+                                      "  [ERROR] Failed to get disk handle: 0x5\n\n" + ended(1));
+    EXPECT_EQ(requestsOf(sim::RequestKind::Download), 0u);
+}
+
+TEST_F(RstRun, MemberWithoutDriveIsNotUpdated) {
+    // A RAID set naming a path id with no drive: that member identifies as zero bytes, which
+    // select no image, and it is left alone.
+    json machine = example("rst-raid-volume");
+    rstController(machine)["raidSets"][0]["members"] = {1, 7};
+    run(machine);
+    EXPECT_TRUE(holdsImage(drive(1), 2, 1));
+    EXPECT_NE(platform->output().find("  [ERROR] Firmware revision ???????? is not updated by "
+                                      "this image; the disk was left unchanged.\n\n"),
+              std::string::npos);
+    EXPECT_NE(platform->output().find(ended(1)), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velo
