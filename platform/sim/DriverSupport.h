@@ -12,6 +12,22 @@
 
 namespace velo::sim::driver {
 
+// SRB_IO_CONTROL, the header of every IOCTL_SCSI_MINIPORT request.
+constexpr std::uint32_t SRB_HEADER_LENGTH_AT = 0;
+constexpr std::uint32_t SRB_SIGNATURE_AT = 4;
+constexpr std::uint32_t SRB_CONTROL_CODE_AT = 16;
+constexpr std::uint32_t SRB_RETURN_CODE_AT = 20;
+constexpr std::uint32_t SRB_LENGTH_AT = 24;
+constexpr std::uint32_t SRB_HEADER_SIZE = 28;
+
+// FIRMWARE_REQUEST_BLOCK flags.
+constexpr std::uint32_t FLAG_CONTROLLER = 0x1;
+constexpr std::uint32_t FLAG_LAST_SEGMENT = 0x2;
+constexpr std::uint32_t FLAG_FIRST_SEGMENT = 0x4;
+constexpr std::uint32_t FLAG_SWITCH_TO_EXISTING = 0x80000000;
+constexpr std::uint32_t KNOWN_FLAGS =
+    FLAG_CONTROLLER | FLAG_LAST_SEGMENT | FLAG_FIRST_SEGMENT | FLAG_SWITCH_TO_EXISTING;
+
 inline std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
            static_cast<std::uint32_t>(b[at + 2]) << 16 |
@@ -41,9 +57,39 @@ inline ControlResult succeed(std::uint32_t bytesReturned) {
     return {true, bytesReturned, 0};
 }
 
+// The port checks the SRB_IO_CONTROL envelope before any miniport sees the request. A broken
+// one fails the call (the answer is returned); otherwise extent is 28 + Length.
+inline std::optional<ControlResult> checkEnvelope(std::span<const std::uint8_t> buffer,
+                                                  std::uint32_t inputLength, RequestRecord& record,
+                                                  std::uint64_t& extent) {
+    if (inputLength < SRB_HEADER_SIZE || buffer.size() < SRB_HEADER_SIZE) {
+        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
+                    "buffers of " + number(inputLength) + "/" + number(buffer.size()) +
+                        " bytes cannot hold SRB_IO_CONTROL");
+    }
+    const std::uint32_t headerLength = get32(buffer, SRB_HEADER_LENGTH_AT);
+    if (headerLength != SRB_HEADER_SIZE) {
+        return fail(record, SYSTEM_ERROR_REVISION_MISMATCH,
+                    "HeaderLength " + number(headerLength) + " is not 28");
+    }
+    extent = std::uint64_t{SRB_HEADER_SIZE} + get32(buffer, SRB_LENGTH_AT);
+    if (extent > inputLength || extent > buffer.size()) {
+        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
+                    "28 + Length = " + number(extent) + " exceeds the input (" +
+                        number(inputLength) + ") or output (" + number(buffer.size()) + ") length");
+    }
+    return std::nullopt;
+}
+
 // A fault that fails the call.
 inline const RequestFault* errorFault(const RequestFault* fault) {
     return fault && fault->error ? fault : nullptr;
+}
+
+// The call fails as the fault says.
+inline ControlResult failByFault(RequestRecord& record, const RequestFault& fault) {
+    record.faultInjected = true;
+    return fail(record, *fault.error, "fault switch");
 }
 
 // A fault whose status is answered instead of carrying the request out.

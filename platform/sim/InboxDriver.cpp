@@ -41,13 +41,7 @@ constexpr std::uint32_t CNS_CONTROLLER = 1;
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR: Version, Size, then the protocol-specific data.
 constexpr std::uint32_t DESCRIPTOR_SIZE = 48;
 
-// SRB_IO_CONTROL.
-constexpr std::uint32_t SRB_HEADER_LENGTH_AT = 0;
-constexpr std::uint32_t SRB_SIGNATURE_AT = 4;
-constexpr std::uint32_t SRB_CONTROL_CODE_AT = 16;
-constexpr std::uint32_t SRB_RETURN_CODE_AT = 20;
-constexpr std::uint32_t SRB_LENGTH_AT = 24;
-constexpr std::uint32_t SRB_HEADER_SIZE = 28;
+// SRB_IO_CONTROL's control code of the miniport firmware interface.
 constexpr std::uint32_t MINIPORT_FIRMWARE = 0x1B0780;
 // FIRMWARE_REQUEST_BLOCK at 28.
 constexpr std::uint32_t BLOCK_VERSION_AT = 28;
@@ -61,12 +55,6 @@ constexpr std::uint32_t BLOCK_SIZE = 24;
 constexpr std::uint32_t FUNCTION_GET_INFO = 1;
 constexpr std::uint32_t FUNCTION_DOWNLOAD = 2;
 constexpr std::uint32_t FUNCTION_ACTIVATE = 3;
-constexpr std::uint32_t FLAG_CONTROLLER = 0x1;
-constexpr std::uint32_t FLAG_LAST_SEGMENT = 0x2;
-constexpr std::uint32_t FLAG_FIRST_SEGMENT = 0x4;
-constexpr std::uint32_t FLAG_SWITCH_TO_EXISTING = 0x80000000;
-constexpr std::uint32_t KNOWN_FLAGS =
-    FLAG_CONTROLLER | FLAG_LAST_SEGMENT | FLAG_FIRST_SEGMENT | FLAG_SWITCH_TO_EXISTING;
 // STORAGE_FIRMWARE_INFO, version 1, relative to the data buffer.
 constexpr std::uint32_t INFO_HEADER_SIZE = 16;
 constexpr std::uint32_t INFO_SLOT_SIZE = 16;
@@ -146,10 +134,8 @@ ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uin
                     "output of " + number(buffer.size()) +
                         " bytes cannot hold the data ending at " + number(dataEnd));
     }
-    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind))) {
-        record.faultInjected = true;
-        return fail(record, *fault->error, "fault switch");
-    }
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
+        return failByFault(record, *fault);
     // The answer repeats the request's protocol-specific part behind a descriptor header.
     std::uint8_t request[PROTOCOL_DATA_SIZE];
     std::memcpy(request, buffer.data() + PROTOCOL_DATA_AT, PROTOCOL_DATA_SIZE);
@@ -296,23 +282,9 @@ ControlResult activate(Disk& disk, const FirmwareRequest& request, RequestRecord
 
 ControlResult miniport(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t inputLength,
                        RequestRecord& record) {
-    // The port checks the SRB_IO_CONTROL envelope before any miniport sees the request.
-    if (inputLength < SRB_HEADER_SIZE || buffer.size() < SRB_HEADER_SIZE) {
-        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "buffers of " + number(inputLength) + "/" + number(buffer.size()) +
-                        " bytes cannot hold SRB_IO_CONTROL");
-    }
-    const std::uint32_t headerLength = get32(buffer, SRB_HEADER_LENGTH_AT);
-    if (headerLength != SRB_HEADER_SIZE) {
-        return fail(record, SYSTEM_ERROR_REVISION_MISMATCH,
-                    "HeaderLength " + number(headerLength) + " is not 28");
-    }
-    const std::uint64_t extent = std::uint64_t{SRB_HEADER_SIZE} + get32(buffer, SRB_LENGTH_AT);
-    if (extent > inputLength || extent > buffer.size()) {
-        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "28 + Length = " + number(extent) + " exceeds the input (" +
-                        number(inputLength) + ") or output (" + number(buffer.size()) + ") length");
-    }
+    std::uint64_t extent = 0;
+    if (auto broken = checkEnvelope(buffer, inputLength, record, extent))
+        return *broken;
     // The miniport answers only the firmware interface.
     if (std::memcmp(buffer.data() + SRB_SIGNATURE_AT, "FIRMWARE", 8) != 0) {
         return fail(record, SYSTEM_ERROR_INVALID_FUNCTION, "signature is not \"FIRMWARE\"");
@@ -365,10 +337,8 @@ ControlResult miniport(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t
                                 number(request.dataLength) + " bytes, lies outside 52.." +
                                 number(extent));
     }
-    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind))) {
-        record.faultInjected = true;
-        return fail(record, *fault->error, "fault switch");
-    }
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
+        return failByFault(record, *fault);
     switch (function) {
         case FUNCTION_GET_INFO:
             if (const RequestFault* instead = statusInstead(dueFault(disk, record.kind))) {
@@ -393,10 +363,8 @@ ControlResult diskDeviceNumber(Disk& disk, std::span<std::uint8_t> buffer, Reque
         return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
                     "output of " + number(buffer.size()) + " bytes cannot hold 12");
     }
-    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind))) {
-        record.faultInjected = true;
-        return fail(record, *fault->error, "fault switch");
-    }
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
+        return failByFault(record, *fault);
     put32(buffer, 0, FILE_DEVICE_DISK);
     put32(buffer, 4, *disk.deviceNumber);
     put32(buffer, 8, 0);  // the whole disk, not a partition

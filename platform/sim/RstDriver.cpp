@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/sim/DriverSupport.h"
@@ -15,14 +16,6 @@ namespace {
 
 // Request layouts, read with the driver's own offsets.
 //
-// SRB_IO_CONTROL.
-constexpr std::uint32_t HEADER_LENGTH_AT = 0;
-constexpr std::uint32_t SIGNATURE_AT = 4;
-constexpr std::uint32_t CONTROL_CODE_AT = 16;
-constexpr std::uint32_t RETURN_CODE_AT = 20;
-constexpr std::uint32_t LENGTH_AT = 24;
-constexpr std::uint32_t HEADER_SIZE = 28;
-
 // The drive address that pass-through and firmware requests carry after the header.
 constexpr std::uint32_t ADDRESS_VERSION_AT = 28;
 constexpr std::uint32_t PATH_ID_AT = 29;
@@ -54,12 +47,6 @@ constexpr std::uint32_t FW_BLOCK_END = 56;
 constexpr std::uint32_t FW_BLOCK_SIZE = 24;
 constexpr std::uint32_t FUNCTION_DOWNLOAD = 2;
 constexpr std::uint32_t FUNCTION_ACTIVATE = 3;
-constexpr std::uint32_t FLAG_CONTROLLER = 0x1;
-constexpr std::uint32_t FLAG_LAST_SEGMENT = 0x2;
-constexpr std::uint32_t FLAG_FIRST_SEGMENT = 0x4;
-constexpr std::uint32_t FLAG_SWITCH_TO_EXISTING = 0x80000000;
-constexpr std::uint32_t KNOWN_FLAGS =
-    FLAG_CONTROLLER | FLAG_LAST_SEGMENT | FLAG_FIRST_SEGMENT | FLAG_SWITCH_TO_EXISTING;
 // STORAGE_FIRMWARE_DOWNLOAD, version 2, relative to the function block.
 constexpr std::uint32_t DOWNLOAD_VERSION = 2;
 constexpr std::uint32_t DOWNLOAD_HEADER_SIZE = 32;
@@ -93,7 +80,7 @@ constexpr std::uint64_t CAPACITY_PER_MEMBER_MB = 1000000;
 
 ControlResult answer(std::span<std::uint8_t> srb, RequestRecord& record, std::uint32_t status,
                      std::string note) {
-    put32(srb, RETURN_CODE_AT, status);
+    put32(srb, SRB_RETURN_CODE_AT, status);
     record.status = status;
     if (!note.empty())
         record.note = std::move(note);
@@ -108,6 +95,19 @@ ControlResult answerAfter(std::span<std::uint8_t> srb, RequestRecord& record,
         return answer(srb, record, *after->status, performedNote(own, why));
     }
     return answer(srb, record, own, std::move(why));
+}
+
+// A due fault that answers in place of the driver: a failed call, or its status with nothing
+// carried out.
+std::optional<ControlResult> answeredByFault(std::span<std::uint8_t> srb, RequestRecord& record,
+                                             const RequestFault* fault) {
+    if (const RequestFault* error = errorFault(fault))
+        return failByFault(record, *error);
+    if (const RequestFault* instead = statusInstead(fault)) {
+        record.faultInjected = true;
+        return answer(srb, record, *instead->status, "fault switch");
+    }
+    return std::nullopt;
 }
 
 // Where a request meets faults: the drive it addresses first, then the port.
@@ -154,7 +154,7 @@ ControlResult passThrough(RstController& port, std::span<std::uint8_t> srb, Requ
     to.count(record, RequestKind::Identify);
     if (srb.size() < NVM_REQUEST_SIZE) {
         return answer(srb, record, RST_STATUS_INVALID_PARAMETER,
-                      "Length " + number(srb.size() - HEADER_SIZE) +
+                      "Length " + number(srb.size() - SRB_HEADER_SIZE) +
                           " cannot hold the pass-through request (136)");
     }
     if (!addressIsWellFormed(srb))
@@ -188,14 +188,8 @@ ControlResult passThrough(RstController& port, std::span<std::uint8_t> srb, Requ
                       "data length " + number(dataLength) + " is below 4096");
     }
     const RequestFault* fault = to.due(record.kind);
-    if (const RequestFault* error = errorFault(fault)) {
-        record.faultInjected = true;
-        return fail(record, *error->error, "fault switch");
-    }
-    if (const RequestFault* instead = statusInstead(fault)) {
-        record.faultInjected = true;
-        return answer(srb, record, *instead->status, "fault switch");
-    }
+    if (auto instead = answeredByFault(srb, record, fault))
+        return *instead;
     const auto identify = to.drive->drive->identifyController();
     std::copy(identify.begin(), identify.end(), srb.begin() + dataOffset);
     return answerAfter(srb, record, fault, RST_STATUS_SUCCESS, "");
@@ -223,14 +217,8 @@ ControlResult download(const Receivers& to, std::span<std::uint8_t> srb,
                       "chunk length " + number(length) + " exceeds the function block");
     }
     const RequestFault* fault = to.due(record.kind);
-    if (const RequestFault* error = errorFault(fault)) {
-        record.faultInjected = true;
-        return fail(record, *error->error, "fault switch");
-    }
-    if (const RequestFault* instead = statusInstead(fault)) {
-        record.faultInjected = true;
-        return answer(srb, record, *instead->status, "fault switch");
-    }
+    if (auto instead = answeredByFault(srb, record, fault))
+        return *instead;
     std::string why;
     const std::uint32_t status = to.drive->drive->download(
         offset, block.subspan(DOWNLOAD_HEADER_SIZE, static_cast<std::size_t>(length)), why);
@@ -251,14 +239,8 @@ ControlResult activate(const Receivers& to, std::span<std::uint8_t> srb,
                           " (expected 1, 12)");
     }
     const RequestFault* fault = to.due(record.kind);
-    if (const RequestFault* error = errorFault(fault)) {
-        record.faultInjected = true;
-        return fail(record, *error->error, "fault switch");
-    }
-    if (const RequestFault* instead = statusInstead(fault)) {
-        record.faultInjected = true;
-        return answer(srb, record, *instead->status, "fault switch");
-    }
+    if (auto instead = answeredByFault(srb, record, fault))
+        return *instead;
     std::string why;
     const std::uint32_t status =
         to.drive->drive->commit(block[ACTIVATE_SLOT_AT], switchOnly, why, activationUnder(fault));
@@ -269,7 +251,7 @@ ControlResult firmware(RstController& port, std::span<std::uint8_t> srb, Request
     Receivers to = addressed(port, srb, record);
     if (srb.size() < FW_BLOCK_END) {
         return answer(srb, record, RST_STATUS_INVALID_PARAMETER,
-                      "Length " + number(srb.size() - HEADER_SIZE) +
+                      "Length " + number(srb.size() - SRB_HEADER_SIZE) +
                           " cannot hold the firmware request block");
     }
     const std::uint32_t function = get32(srb, FW_FUNCTION_AT);
@@ -334,7 +316,7 @@ ControlResult raidConfig(RstController& port, std::span<std::uint8_t> srb, Reque
     to.count(record, RequestKind::RaidConfig);
     if (srb.size() < DRIVES_AT) {
         return answer(srb, record, CSMI_SAS_STATUS_INVALID_PARAMETER,
-                      "Length " + number(srb.size() - HEADER_SIZE) +
+                      "Length " + number(srb.size() - SRB_HEADER_SIZE) +
                           " cannot hold the RAID configuration (36)");
     }
     const std::uint32_t setIndex = get32(srb, RAID_SET_INDEX_AT);
@@ -344,10 +326,8 @@ ControlResult raidConfig(RstController& port, std::span<std::uint8_t> srb, Reque
                           number(port.raidSets.size()) + ")");
     }
     const RequestFault* fault = to.due(record.kind);
-    if (const RequestFault* error = errorFault(fault)) {
-        record.faultInjected = true;
-        return fail(record, *error->error, "fault switch");
-    }
+    if (const RequestFault* error = errorFault(fault))
+        return failByFault(record, *error);
     // A stated drive count is part of the reply, so a fault that carries one lets it be made.
     if (const RequestFault* instead = statusInstead(fault); instead && !instead->driveCount) {
         record.faultInjected = true;
@@ -399,27 +379,13 @@ ControlResult rstPortControl(RstController& port, std::uint32_t controlCode,
                              RequestRecord& record) {
     if (controlCode != CONTROL_SCSI_MINIPORT)
         return fail(record, SYSTEM_ERROR_INVALID_FUNCTION, "control code not handled");
-    // The SRB_IO_CONTROL envelope is checked before the driver looks inside.
-    if (inputLength < HEADER_SIZE || buffer.size() < HEADER_SIZE) {
-        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "buffers of " + number(inputLength) + "/" + number(buffer.size()) +
-                        " bytes cannot hold SRB_IO_CONTROL");
-    }
-    const std::uint32_t headerLength = get32(buffer, HEADER_LENGTH_AT);
-    if (headerLength != HEADER_SIZE) {
-        return fail(record, SYSTEM_ERROR_REVISION_MISMATCH,
-                    "HeaderLength " + number(headerLength) + " is not 28");
-    }
-    const std::uint64_t extent = std::uint64_t{HEADER_SIZE} + get32(buffer, LENGTH_AT);
-    if (extent > inputLength || extent > buffer.size()) {
-        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "28 + Length = " + number(extent) + " exceeds the input (" +
-                        number(inputLength) + ") or output (" + number(buffer.size()) + ") length");
-    }
+    std::uint64_t extent = 0;
+    if (auto broken = checkEnvelope(buffer, inputLength, record, extent))
+        return *broken;
     for (const Signature& signature : SIGNATURES) {
-        if (std::memcmp(buffer.data() + SIGNATURE_AT, signature.text, 8) != 0)
+        if (std::memcmp(buffer.data() + SRB_SIGNATURE_AT, signature.text, 8) != 0)
             continue;
-        const std::uint32_t inner = get32(buffer, CONTROL_CODE_AT);
+        const std::uint32_t inner = get32(buffer, SRB_CONTROL_CODE_AT);
         if (inner != signature.controlCode) {
             return fail(record, SYSTEM_ERROR_INVALID_FUNCTION,
                         "ControlCode " + number(inner) + " does not belong to the signature");
