@@ -112,6 +112,21 @@ TEST_F(RstRun, RaidVolumeOfTwoMembers) {
     EXPECT_EQ(downloads[0].inputLength, 32856u);
     for (int member : {1, 2})
         EXPECT_TRUE(holdsImage(drive(member), 2, 1)) << member;
+
+    // How each step opens the port: the discovery test overlapped and shared, the CSMI step
+    // and the updates unshared (held for their whole length), identify shared.
+    using Open = std::pair<std::uint32_t, std::uint32_t>;  // share, flags
+    const Open found{SHARE_READ_WRITE, OPEN_FLAGS_NORMAL_OVERLAPPED}, held{SHARE_NONE, 0},
+        shared{SHARE_READ_WRITE, 0};
+    std::vector<Open> portOpens;
+    for (const auto& open : platform->machine().opens()) {
+        if (open.path.find(L"{2accfe60") != std::wstring::npos)
+            portOpens.emplace_back(open.share, open.flags);
+    }
+    // Per pass: discovery, CSMI, two members identified; then one update per member.
+    const std::vector<Open> expected = {found, held,   shared, shared, found,
+                                        held,  shared, shared, held,   held};
+    EXPECT_EQ(portOpens, expected);
 }
 
 TEST_F(RstRun, FourMembersAreReadFromTheSecondReply) {
