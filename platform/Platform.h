@@ -106,9 +106,14 @@ class DeviceFile {
 public:
     virtual ~DeviceFile() = default;
     // One device control request. The same buffer carries the input (its first inputLength
-    // bytes) and receives the output (up to buffer.size() bytes).
+    // bytes) and receives the output (up to outputLength bytes); both lie within the buffer.
     virtual ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
-                                  std::uint32_t inputLength) = 0;
+                                  std::uint32_t inputLength, std::uint32_t outputLength) = 0;
+    // The same with the whole buffer as output.
+    ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
+                          std::uint32_t inputLength) {
+        return control(controlCode, buffer, inputLength, static_cast<std::uint32_t>(buffer.size()));
+    }
 };
 
 struct OpenResult {

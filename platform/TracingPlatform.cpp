@@ -192,19 +192,20 @@ public:
     }
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
-                          std::uint32_t inputLength) override {
+                          std::uint32_t inputLength, std::uint32_t outputLength) override {
         // The buffer is overwritten by the answer, so the bytes sent are taken first.
         const std::size_t sent = std::min<std::size_t>(inputLength, buffer.size());
         std::string input = hexBytes(buffer.first(sent));
-        ControlResult result = inner_->control(controlCode, buffer, inputLength);
+        ControlResult result = inner_->control(controlCode, buffer, inputLength, outputLength);
         Line line = shared_->begin("control");
         line["file"] = id_;
         line["code"] = hexNumber(controlCode);
         line["inputLength"] = inputLength;
-        line["outputLength"] = buffer.size();
+        line["outputLength"] = outputLength;
         line["input"] = std::move(input);
         if (result.ok) {
-            const std::size_t returned = std::min<std::size_t>(result.bytesReturned, buffer.size());
+            const std::size_t returned = std::min<std::size_t>(
+                std::min<std::size_t>(result.bytesReturned, outputLength), buffer.size());
             line["result"] = "ok";
             line["bytesReturned"] = result.bytesReturned;
             line["output"] = hexBytes(buffer.first(returned));

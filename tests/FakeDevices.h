@@ -17,6 +17,7 @@ struct SentRequest {
     std::wstring path;
     std::uint32_t controlCode = 0;
     std::uint32_t inputLength = 0;
+    std::uint32_t outputLength = 0;
     std::vector<std::uint8_t> bytes;  // the whole buffer as sent
 };
 
@@ -58,8 +59,9 @@ private:
         File(FakePlatform& owner, std::wstring path, Answer answer)
             : owner_(owner), path_(std::move(path)), answer_(std::move(answer)) {}
         ControlResult control(std::uint32_t code, std::span<std::uint8_t> buffer,
-                              std::uint32_t inputLength) override {
-            owner_.sent.push_back({path_, code, inputLength, {buffer.begin(), buffer.end()}});
+                              std::uint32_t inputLength, std::uint32_t outputLength) override {
+            owner_.sent.push_back(
+                {path_, code, inputLength, outputLength, {buffer.begin(), buffer.end()}});
             if (!answer_)
                 return {false, 0, 1};
             return answer_(code, buffer);

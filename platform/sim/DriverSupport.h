@@ -60,11 +60,12 @@ inline ControlResult succeed(std::uint32_t bytesReturned) {
 // The port checks the SRB_IO_CONTROL envelope before any miniport sees the request. A broken
 // one fails the call (the answer is returned); otherwise extent is 28 + Length.
 inline std::optional<ControlResult> checkEnvelope(std::span<const std::uint8_t> buffer,
-                                                  std::uint32_t inputLength, RequestRecord& record,
+                                                  std::uint32_t inputLength,
+                                                  std::uint32_t outputLength, RequestRecord& record,
                                                   std::uint64_t& extent) {
-    if (inputLength < SRB_HEADER_SIZE || buffer.size() < SRB_HEADER_SIZE) {
+    if (inputLength < SRB_HEADER_SIZE || outputLength < SRB_HEADER_SIZE) {
         return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "buffers of " + number(inputLength) + "/" + number(buffer.size()) +
+                    "buffers of " + number(inputLength) + "/" + number(outputLength) +
                         " bytes cannot hold SRB_IO_CONTROL");
     }
     const std::uint32_t headerLength = get32(buffer, SRB_HEADER_LENGTH_AT);
@@ -73,10 +74,10 @@ inline std::optional<ControlResult> checkEnvelope(std::span<const std::uint8_t> 
                     "HeaderLength " + number(headerLength) + " is not 28");
     }
     extent = std::uint64_t{SRB_HEADER_SIZE} + get32(buffer, SRB_LENGTH_AT);
-    if (extent > inputLength || extent > buffer.size()) {
+    if (extent > inputLength || extent > outputLength) {
         return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
                     "28 + Length = " + number(extent) + " exceeds the input (" +
-                        number(inputLength) + ") or output (" + number(buffer.size()) + ") length");
+                        number(inputLength) + ") or output (" + number(outputLength) + ") length");
     }
     return std::nullopt;
 }

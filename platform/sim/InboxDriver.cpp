@@ -76,7 +76,7 @@ const RequestFault* dueFault(const Disk& disk, RequestKind kind) {
 // --- IOCTL_STORAGE_QUERY_PROPERTY ---
 
 ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t inputLength,
-                            RequestRecord& record) {
+                            std::uint32_t outputLength, RequestRecord& record) {
     if (inputLength < 8) {
         return fail(record, SYSTEM_ERROR_INVALID_PARAMETER,
                     "input of " + number(inputLength) + " bytes holds no property query");
@@ -129,10 +129,10 @@ ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uin
                     "ProtocolDataLength " + number(dataLength) + " is below 4096");
     }
     const std::uint64_t dataEnd = std::uint64_t{PROTOCOL_DATA_AT} + dataOffset + IDENTIFY_SIZE;
-    if (dataEnd > buffer.size()) {
+    if (dataEnd > outputLength) {
         return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "output of " + number(buffer.size()) +
-                        " bytes cannot hold the data ending at " + number(dataEnd));
+                    "output of " + number(outputLength) + " bytes cannot hold the data ending at " +
+                        number(dataEnd));
     }
     if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
         return failByFault(record, *fault);
@@ -281,9 +281,9 @@ ControlResult activate(Disk& disk, const FirmwareRequest& request, RequestRecord
 }
 
 ControlResult miniport(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t inputLength,
-                       RequestRecord& record) {
+                       std::uint32_t outputLength, RequestRecord& record) {
     std::uint64_t extent = 0;
-    if (auto broken = checkEnvelope(buffer, inputLength, record, extent))
+    if (auto broken = checkEnvelope(buffer, inputLength, outputLength, record, extent))
         return *broken;
     // The miniport answers only the firmware interface.
     if (std::memcmp(buffer.data() + SRB_SIGNATURE_AT, "FIRMWARE", 8) != 0) {
@@ -355,13 +355,14 @@ ControlResult miniport(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t
 
 }  // namespace
 
-ControlResult diskDeviceNumber(Disk& disk, std::span<std::uint8_t> buffer, RequestRecord& record) {
+ControlResult diskDeviceNumber(Disk& disk, std::span<std::uint8_t> buffer,
+                               std::uint32_t outputLength, RequestRecord& record) {
     count(disk, record, RequestKind::DeviceNumber);
     if (!disk.deviceNumber)
         return fail(record, SYSTEM_ERROR_INVALID_FUNCTION, "the disk has no device number");
-    if (buffer.size() < DEVICE_NUMBER_SIZE) {
+    if (outputLength < DEVICE_NUMBER_SIZE) {
         return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "output of " + number(buffer.size()) + " bytes cannot hold 12");
+                    "output of " + number(outputLength) + " bytes cannot hold 12");
     }
     if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
         return failByFault(record, *fault);
@@ -373,17 +374,17 @@ ControlResult diskDeviceNumber(Disk& disk, std::span<std::uint8_t> buffer, Reque
 
 ControlResult inboxDiskControl(Disk& disk, std::uint32_t controlCode,
                                std::span<std::uint8_t> buffer, std::uint32_t inputLength,
-                               RequestRecord& record) {
+                               std::uint32_t outputLength, RequestRecord& record) {
     if (controlCode == CONTROL_STORAGE_GET_DEVICE_NUMBER)
-        return diskDeviceNumber(disk, buffer, record);
+        return diskDeviceNumber(disk, buffer, outputLength, record);
     // Without a drive the disk is there but not ready for anything that reaches the device.
     if (!disk.drive)
         return fail(record, SYSTEM_ERROR_NOT_READY, "no drive behind the disk");
     switch (controlCode) {
         case CONTROL_STORAGE_QUERY_PROPERTY:
-            return queryProperty(disk, buffer, inputLength, record);
+            return queryProperty(disk, buffer, inputLength, outputLength, record);
         case CONTROL_SCSI_MINIPORT:
-            return miniport(disk, buffer, inputLength, record);
+            return miniport(disk, buffer, inputLength, outputLength, record);
         default:
             return fail(record, SYSTEM_ERROR_INVALID_FUNCTION, "control code not handled");
     }

@@ -137,19 +137,25 @@ const DeviceFileEntry* Machine::open(const std::wstring& path, std::uint32_t acc
 }
 
 ControlResult Machine::control(const DeviceFileEntry& file, std::uint32_t controlCode,
-                               std::span<std::uint8_t> buffer, std::uint32_t inputLength) {
+                               std::span<std::uint8_t> buffer, std::uint32_t inputLength,
+                               std::uint32_t outputLength) {
     RequestRecord record;
     record.path = file.path;
     record.controlCode = controlCode;
     record.inputLength = inputLength;
-    record.outputLength = static_cast<std::uint32_t>(buffer.size());
+    record.outputLength = outputLength;
     const std::size_t sent = std::min<std::size_t>(inputLength, buffer.size());
     record.input.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(sent));
 
+    // The driver works on a system buffer as long as the longer of input and output, holding
+    // the input; its answer is copied back to the caller up to the output length.
+    std::vector<std::uint8_t> system(std::max(sent, std::size_t{outputLength}), 0);
+    std::copy_n(buffer.begin(), sent, system.begin());
+
     ControlResult result;
-    if (inputLength > buffer.size()) {
-        // The input would be read past the end of the caller's buffer.
-        record.note = "input length exceeds the buffer";
+    if (inputLength > buffer.size() || outputLength > buffer.size()) {
+        // The transfer would reach past the end of the caller's buffer.
+        record.note = "input or output length exceeds the buffer";
         result = {false, 0, SYSTEM_ERROR_NOACCESS};
     } else if (file.target == DeviceFileEntry::Target::Disk) {
         Disk& disk = disks[file.index];
@@ -157,16 +163,17 @@ ControlResult Machine::control(const DeviceFileEntry& file, std::uint32_t contro
         record.deviceNumber = disk.deviceNumber;
         switch (disk.driver) {
             case DriverStack::Inbox:
-                result = inboxDiskControl(disk, controlCode, buffer, inputLength, record);
+                result =
+                    inboxDiskControl(disk, controlCode, system, inputLength, outputLength, record);
                 break;
             case DriverStack::Rst:
-                result = rstDiskControl(disk, controlCode, buffer, record);
+                result = rstDiskControl(disk, controlCode, system, outputLength, record);
                 break;
         }
     } else if (file.target == DeviceFileEntry::Target::RstPort) {
         RstController& port = rstControllers[file.index];
         record.instanceId = devices[port.device].instanceId;
-        result = rstPortControl(port, controlCode, buffer, inputLength, record);
+        result = rstPortControl(port, controlCode, system, inputLength, outputLength, record);
     } else {
         // The storage port of an inbox controller takes no request the program sends.
         record.instanceId = devices[file.index].instanceId;
@@ -175,7 +182,8 @@ ControlResult Machine::control(const DeviceFileEntry& file, std::uint32_t contro
     }
 
     if (result.ok) {
-        result.bytesReturned = std::min<std::uint32_t>(result.bytesReturned, record.outputLength);
+        result.bytesReturned = std::min<std::uint32_t>(result.bytesReturned, outputLength);
+        std::copy_n(system.begin(), result.bytesReturned, buffer.begin());
         record.output.assign(buffer.begin(),
                              buffer.begin() + static_cast<std::ptrdiff_t>(result.bytesReturned));
     } else {

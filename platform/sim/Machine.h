@@ -258,7 +258,8 @@ public:
                                 std::uint32_t flags, std::uint32_t& error);
     // One control request to an opened file; answers as the file's driver would.
     ControlResult control(const DeviceFileEntry& file, std::uint32_t controlCode,
-                          std::span<std::uint8_t> buffer, std::uint32_t inputLength);
+                          std::span<std::uint8_t> buffer, std::uint32_t inputLength,
+                          std::uint32_t outputLength);
 
 private:
     std::optional<std::size_t> lookUp(const std::wstring& path) const;

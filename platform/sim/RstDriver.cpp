@@ -376,11 +376,11 @@ constexpr Signature SIGNATURES[] = {
 
 ControlResult rstPortControl(RstController& port, std::uint32_t controlCode,
                              std::span<std::uint8_t> buffer, std::uint32_t inputLength,
-                             RequestRecord& record) {
+                             std::uint32_t outputLength, RequestRecord& record) {
     if (controlCode != CONTROL_SCSI_MINIPORT)
         return fail(record, SYSTEM_ERROR_INVALID_FUNCTION, "control code not handled");
     std::uint64_t extent = 0;
-    if (auto broken = checkEnvelope(buffer, inputLength, record, extent))
+    if (auto broken = checkEnvelope(buffer, inputLength, outputLength, record, extent))
         return *broken;
     for (const Signature& signature : SIGNATURES) {
         if (std::memcmp(buffer.data() + SRB_SIGNATURE_AT, signature.text, 8) != 0)
@@ -397,9 +397,9 @@ ControlResult rstPortControl(RstController& port, std::uint32_t controlCode,
 }
 
 ControlResult rstDiskControl(Disk& disk, std::uint32_t controlCode, std::span<std::uint8_t> buffer,
-                             RequestRecord& record) {
+                             std::uint32_t outputLength, RequestRecord& record) {
     if (controlCode == CONTROL_STORAGE_GET_DEVICE_NUMBER)
-        return diskDeviceNumber(disk, buffer, record);
+        return diskDeviceNumber(disk, buffer, outputLength, record);
     return fail(record, SYSTEM_ERROR_INVALID_FUNCTION,
                 "a disk behind the RST controller answers only its device number");
 }

@@ -25,11 +25,11 @@ inline constexpr std::uint32_t CSMI_SAS_RAID_SET_OUT_OF_RANGE = 1000;
 // filling the record's kind, path id, status and note.
 ControlResult rstPortControl(RstController& port, std::uint32_t controlCode,
                              std::span<std::uint8_t> buffer, std::uint32_t inputLength,
-                             RequestRecord& record);
+                             std::uint32_t outputLength, RequestRecord& record);
 
 // A disk behind an RST controller: IOCTL_STORAGE_GET_DEVICE_NUMBER is answered, every other
 // request fails with 1.
 ControlResult rstDiskControl(Disk& disk, std::uint32_t controlCode, std::span<std::uint8_t> buffer,
-                             RequestRecord& record);
+                             std::uint32_t outputLength, RequestRecord& record);
 
 }  // namespace velo::sim

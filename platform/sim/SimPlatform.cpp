@@ -100,8 +100,8 @@ public:
         : machine_(machine), entry_(entry) {}
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
-                          std::uint32_t inputLength) override {
-        return machine_.control(entry_, controlCode, buffer, inputLength);
+                          std::uint32_t inputLength, std::uint32_t outputLength) override {
+        return machine_.control(entry_, controlCode, buffer, inputLength, outputLength);
     }
 
 private:

@@ -223,13 +223,13 @@ public:
     Win32DeviceFile& operator=(const Win32DeviceFile&) = delete;
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
-                          std::uint32_t inputLength) override {
-        // The driver reads inputLength bytes from the buffer; it must not be led past its end.
-        if (inputLength > buffer.size() || buffer.size() > MAXDWORD) {
+                          std::uint32_t inputLength, std::uint32_t outputLength) override {
+        // The driver reads inputLength bytes from the buffer and writes up to outputLength into
+        // it; neither must lead it past its end.
+        if (inputLength > buffer.size() || outputLength > buffer.size()) {
             return controlFailure(ERROR_INVALID_PARAMETER);
         }
         void* data = buffer.empty() ? nullptr : buffer.data();
-        DWORD outputLength = static_cast<DWORD>(buffer.size());
         DWORD returned = 0;
         if (!overlapped_) {
             if (!DeviceIoControl(handle_, controlCode, data, inputLength, data, outputLength,
@@ -254,7 +254,7 @@ public:
                 return controlFailure(GetLastError());
             }
         }
-        return ControlResult{true, std::min(returned, outputLength), 0};
+        return ControlResult{true, std::min<std::uint32_t>(returned, outputLength), 0};
     }
 
 private:
