@@ -50,11 +50,12 @@ inline constexpr std::uint32_t SET_ALL_CLASSES = 0x4;
 inline constexpr std::uint32_t SET_DEVICE_INTERFACE = 0x10;
 
 // Arguments of a device open (GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED). Every open is OPEN_EXISTING.
+// FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED). Every open is OPEN_EXISTING.
 inline constexpr std::uint32_t ACCESS_READ_WRITE = 0xC0000000;
 inline constexpr std::uint32_t SHARE_READ_WRITE = 0x3;
 inline constexpr std::uint32_t SHARE_NONE = 0;
 inline constexpr std::uint32_t OPEN_FLAGS_NONE = 0;
+inline constexpr std::uint32_t OPEN_FLAGS_NORMAL = 0x80;
 inline constexpr std::uint32_t OPEN_FLAGS_NORMAL_OVERLAPPED = 0x40000080;
 
 // System error codes the logic names.

@@ -39,6 +39,7 @@ constexpr std::uint32_t accessReadWrite = velo::ACCESS_READ_WRITE;
 constexpr std::uint32_t shareReadWrite = velo::SHARE_READ_WRITE;
 constexpr std::uint32_t shareNone = velo::SHARE_NONE;
 constexpr std::uint32_t openFlagsNormalOverlapped = velo::OPEN_FLAGS_NORMAL_OVERLAPPED;
+constexpr std::uint32_t openFlagsNormal = velo::OPEN_FLAGS_NORMAL;
 constexpr std::uint32_t errorFileNotFound = velo::SYSTEM_ERROR_FILE_NOT_FOUND;
 constexpr std::uint32_t errorAccessDenied = velo::SYSTEM_ERROR_ACCESS_DENIED;
 constexpr std::uint32_t errorInvalidParameter = velo::SYSTEM_ERROR_INVALID_PARAMETER;
@@ -79,6 +80,7 @@ static_assert(ours::accessReadWrite == sdk(GENERIC_READ | GENERIC_WRITE));
 static_assert(ours::shareReadWrite == sdk(FILE_SHARE_READ | FILE_SHARE_WRITE));
 static_assert(ours::shareNone == 0);
 static_assert(ours::openFlagsNormalOverlapped == sdk(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED));
+static_assert(ours::openFlagsNormal == sdk(FILE_ATTRIBUTE_NORMAL));
 
 // System error codes.
 static_assert(ours::errorFileNotFound == sdk(ERROR_FILE_NOT_FOUND));
