@@ -40,7 +40,6 @@ constexpr std::size_t ENTRY_ADDRESS_AT = 100;
 
 // NVME_PASS_THROUGH_IOCTL: the disk id arrives in ReturnCode.
 constexpr std::uint32_t CDW0_AT = 52;  // opcode in bits 7..0, command identifier in 31..16
-constexpr std::uint32_t NSID_AT = 56;
 constexpr std::uint32_t CDW10_AT = 92;
 constexpr std::uint32_t CDW11_AT = 96;
 constexpr std::uint32_t COMPLETION_AT = 116;  // CplEntry[0..3]
@@ -240,10 +239,6 @@ std::uint32_t nvmeStatus(std::uint32_t firmwareStatus) {
 
 // The drive carries out a command the driver has checked; returns the NVMe status field.
 std::uint32_t execute(Request& r, RequestKind kind, NvmeDrive& drive, std::string& why) {
-    if (get32(r.buffer, NSID_AT) != 0) {
-        why = "namespace id " + number(get32(r.buffer, NSID_AT)) + " on a controller command";
-        return NVME_INVALID_FIELD;
-    }
     const std::uint32_t cdw10 = get32(r.buffer, CDW10_AT);
     if (kind == RequestKind::Identify) {
         const auto data = drive.identifyController();
