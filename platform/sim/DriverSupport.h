@@ -58,11 +58,14 @@ inline ControlResult succeed(std::uint32_t bytesReturned) {
 }
 
 // The port checks the SRB_IO_CONTROL envelope before any miniport sees the request. A broken
-// one fails the call (the answer is returned); otherwise extent is 28 + Length.
+// one fails the call (the answer is returned); otherwise extent is 28 + Length. Without
+// extentInOutput, 28 + Length need only fit the input: the miniport then judges the output
+// against what the request asks back.
 inline std::optional<ControlResult> checkEnvelope(std::span<const std::uint8_t> buffer,
                                                   std::uint32_t inputLength,
                                                   std::uint32_t outputLength, RequestRecord& record,
-                                                  std::uint64_t& extent) {
+                                                  std::uint64_t& extent,
+                                                  bool extentInOutput = true) {
     if (inputLength < SRB_HEADER_SIZE || outputLength < SRB_HEADER_SIZE) {
         return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
                     "buffers of " + number(inputLength) + "/" + number(outputLength) +
@@ -74,7 +77,7 @@ inline std::optional<ControlResult> checkEnvelope(std::span<const std::uint8_t> 
                     "HeaderLength " + number(headerLength) + " is not 28");
     }
     extent = std::uint64_t{SRB_HEADER_SIZE} + get32(buffer, SRB_LENGTH_AT);
-    if (extent > inputLength || extent > outputLength) {
+    if (extent > inputLength || (extentInOutput && extent > outputLength)) {
         return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
                     "28 + Length = " + number(extent) + " exceeds the input (" +
                         number(inputLength) + ") or output (" + number(outputLength) + ") length");

@@ -47,9 +47,11 @@ std::vector<std::wstring> textList(const Json& value, const std::string& path);
 // A system error code, 0..65535.
 std::uint32_t systemError(const Json& value, const std::string& path);
 
-// A fixed-width identify field: one byte per character (U+0000 to U+00FF), padded with blanks.
+// A fixed-width text field: one byte per character (U+0000 to U+00FF), padded with blanks as
+// identify data is, or with the given byte.
 template <std::size_t N>
-std::array<std::uint8_t, N> fieldBytes(const Json& value, const std::string& path) {
+std::array<std::uint8_t, N> fieldBytes(const Json& value, const std::string& path,
+                                       std::uint8_t pad = ' ') {
     const std::string message =
         "must be a text of at most " + std::to_string(N) + " characters, each U+0000..U+00FF";
     if (!value.is_string())
@@ -58,7 +60,7 @@ std::array<std::uint8_t, N> fieldBytes(const Json& value, const std::string& pat
     if (chars.size() > N)
         failAt(path, message);
     std::array<std::uint8_t, N> bytes;
-    bytes.fill(' ');
+    bytes.fill(pad);
     for (std::size_t i = 0; i < chars.size(); ++i) {
         if (static_cast<std::uint32_t>(chars[i]) > 0xFF)
             failAt(path, message);

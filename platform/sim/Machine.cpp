@@ -6,13 +6,16 @@
 #include "platform/Text.h"
 #include "platform/sim/InboxDriver.h"
 #include "platform/sim/RstDriver.h"
+#include "platform/sim/VrocDriver.h"
 
 namespace velo::sim {
 
 namespace {
 
 constexpr std::array<std::string_view, REQUEST_KIND_COUNT> KIND_NAMES = {
-    "device-number", "identify", "get-info", "download", "activate", "raid-config", "other"};
+    "device-number", "identify",     "get-info",   "download",    "activate",
+    "raid-config",   "volume-count", "disk-count", "volume-info", "volume-members",
+    "disk-list",     "commit",       "other"};
 
 }  // namespace
 
@@ -53,6 +56,18 @@ RstDrive* RstController::driveAt(std::uint8_t pathId) {
     return nullptr;
 }
 
+VrocDisk* ScsiPort::diskById(std::uint32_t diskId) {
+    for (VrocDisk& disk : disks) {
+        if (disk.diskId == diskId)
+            return &disk;
+    }
+    return nullptr;
+}
+
+bool ScsiPort::isMember(std::uint32_t diskId) const {
+    return std::find(members.begin(), members.end(), diskId) != members.end();
+}
+
 Machine::Machine() = default;
 Machine::~Machine() = default;
 
@@ -74,6 +89,14 @@ NvmeDrive* Machine::rstDrive(std::uint8_t pathId, std::size_t controller) {
         return nullptr;
     RstDrive* found = rstControllers[controller].driveAt(pathId);
     return found ? found->drive.get() : nullptr;
+}
+
+NvmeDrive* Machine::vrocDrive(std::uint32_t diskId) {
+    for (ScsiPort& port : scsiPorts) {
+        if (VrocDisk* disk = port.diskById(diskId); disk && disk->drive)
+            return disk->drive.get();
+    }
+    return nullptr;
 }
 
 const Device* Machine::deviceByInstanceId(std::wstring_view instanceId) const {
@@ -104,6 +127,13 @@ void Machine::powerCycle() {
     for (RstController& controller : rstControllers) {
         for (RstDrive& drive : controller.drives)
             drive.drive->powerCycle();
+    }
+    for (ScsiPort& port : scsiPorts) {
+        for (VrocDisk& disk : port.disks) {
+            if (disk.drive)
+                disk.drive->powerCycle();
+            disk.queueHead = 0;  // the controller resets its queues
+        }
     }
 }
 
@@ -174,6 +204,9 @@ ControlResult Machine::control(const DeviceFileEntry& file, std::uint32_t contro
         RstController& port = rstControllers[file.index];
         record.instanceId = devices[port.device].instanceId;
         result = rstPortControl(port, controlCode, system, inputLength, outputLength, record);
+    } else if (file.target == DeviceFileEntry::Target::ScsiPort) {
+        result = scsiPortControl(scsiPorts[file.index], controlCode, system, inputLength,
+                                 outputLength, record);
     } else {
         // The storage port of an inbox controller takes no request the program sends.
         record.instanceId = devices[file.index].instanceId;

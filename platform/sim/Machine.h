@@ -2,6 +2,7 @@
 // to show, and the record of every request it received.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,19 +43,27 @@ enum class ClockMode {
 
 // Kinds of request, as the driver that received it decoded it.
 enum class RequestKind {
-    DeviceNumber,  // IOCTL_STORAGE_GET_DEVICE_NUMBER
-    Identify,      // IOCTL_STORAGE_QUERY_PROPERTY
-    GetInfo,       // miniport firmware request, FIRMWARE_FUNCTION_GET_INFO
-    Download,      // miniport firmware request, FIRMWARE_FUNCTION_DOWNLOAD
-    Activate,      // miniport firmware request, FIRMWARE_FUNCTION_ACTIVATE
-    RaidConfig,    // CSMI GET RAID CONFIG on an RST storage port
-    Other,         // anything else, including requests too broken to tell
+    DeviceNumber,   // IOCTL_STORAGE_GET_DEVICE_NUMBER
+    Identify,       // IOCTL_STORAGE_QUERY_PROPERTY
+    GetInfo,        // miniport firmware request, FIRMWARE_FUNCTION_GET_INFO
+    Download,       // miniport firmware request, FIRMWARE_FUNCTION_DOWNLOAD
+    Activate,       // miniport firmware request, FIRMWARE_FUNCTION_ACTIVATE
+    RaidConfig,     // CSMI GET RAID CONFIG on an RST storage port
+    VolumeCount,    // the VROC driver's NVMERAID_GET_VOLUME_COUNT
+    DiskCount,      // NVMERAID_GET_DISK_COUNT
+    VolumeInfo,     // NVMERAID_GET_VOLUME_INFO
+    VolumeMembers,  // NVMERAID_GET_VOLUME_MEMBERS
+    DiskList,       // NVMERAID_GET_DISK_LIST
+    Commit,         // Firmware Commit through the VROC pass-through
+    Other,          // anything else, including requests too broken to tell
 };
-inline constexpr std::size_t REQUEST_KIND_COUNT = 7;
+inline constexpr std::size_t REQUEST_KIND_COUNT = 13;
 
 // The name a machine file and a trace use for a kind: "device-number", "identify",
-// "get-info", "download", "activate", "raid-config", "other". On an RST storage port,
-// "identify" is the NVMe pass-through and "download" and "activate" its firmware requests.
+// "get-info", "download", "activate", "raid-config", "volume-count", "disk-count",
+// "volume-info", "volume-members", "disk-list", "commit", "other". On an RST storage port,
+// "identify" is the NVMe pass-through and "download" and "activate" its firmware requests; on
+// a VROC port "identify", "download" and "commit" are the NVMe commands of its pass-through.
 std::string requestKindName(RequestKind kind);
 std::optional<RequestKind> requestKindFromName(std::string_view name);
 
@@ -89,15 +98,17 @@ struct Device {
     Unreadable unreadable;
 };
 
-// The n-th request of a kind that a disk, an RST port or an RST drive receives fails as a
-// call or answers a status.
+// The n-th request of a kind that a disk, a port or a drive behind one receives fails as a
+// call, answers a status or, on the VROC pass-through, a completion entry.
 struct RequestFault {
     RequestKind kind = RequestKind::Other;
-    std::uint32_t nth = 1;                // counted from 1 over the whole life of the machine
-    bool andLater = false;                // also every later request of the kind
-    std::optional<std::uint32_t> error;   // the call fails with this system error
-    std::optional<std::uint32_t> status;  // or answers this driver status
-    // With a status: the driver carries the request out first, then answers the status.
+    std::uint32_t nth = 1;                    // counted from 1 over the whole life of the machine
+    bool andLater = false;                    // also every later request of the kind
+    std::optional<std::uint32_t> error;       // the call fails with this system error
+    std::optional<std::uint32_t> status;      // or answers this driver status
+    std::optional<std::uint32_t> completion;  // or this CplEntry[3], with ReturnCode 0
+    // The driver carries the request out first, then answers as the fault says (with a status
+    // everywhere; on the VROC driver also with an error or a completion).
     bool performed = false;
     std::optional<std::uint8_t> driveCount;  // a RAID configuration reply states this count
 };
@@ -174,6 +185,41 @@ struct RstController {
     RstDrive* driveAt(std::uint8_t pathId);
 };
 
+inline constexpr std::size_t VROC_SERIAL_LENGTH = 48;
+
+// An NVMe disk the VROC driver knows on a SCSI port, addressed by its disk id.
+struct VrocDisk {
+    std::uint32_t diskId = 0;
+    std::uint32_t address = 0;
+    std::array<std::uint8_t, MODEL_LENGTH> model{};         // as the disk entry carries it
+    std::array<std::uint8_t, VROC_SERIAL_LENGTH> serial{};  // zero-padded
+    std::unique_ptr<NvmeDrive> drive;  // none: an entry with no drive behind it
+    RequestFaults faults;              // counted over the requests to this disk id
+    std::uint16_t queueHead = 0;       // admin submission queue head after the last command
+};
+
+enum class ScsiDriver {
+    Vroc,  // the Intel VROC driver
+    None,  // the port opens and fails every request
+};
+
+// A SCSI port (\\.\ScsiN:), a device file only, and what its driver knows.
+struct ScsiPort {
+    std::uint8_t number = 0;
+    ScsiDriver driver = ScsiDriver::Vroc;
+    std::vector<VrocDisk> disks;  // in file order
+    bool hasVolume = false;
+    std::vector<std::uint32_t> members;  // disk ids of the volume's members, in volume order
+    // What the queries state, independently of the entries held.
+    std::uint32_t volumeCount = 0;
+    std::uint32_t memberCount = 0;
+    std::uint32_t diskCount = 0;
+    RequestFaults faults;  // counted over all requests the port receives
+
+    VrocDisk* diskById(std::uint32_t diskId);
+    bool isMember(std::uint32_t diskId) const;
+};
+
 // What opening a path reaches. Share access is not checked: storage drivers do not, so a
 // device held open without sharing can be opened again.
 struct DeviceFileEntry {
@@ -181,6 +227,7 @@ struct DeviceFileEntry {
         Disk,         // index into Machine::disks
         StoragePort,  // of an inbox controller; index into Machine::devices
         RstPort,      // of an RST controller; index into Machine::rstControllers
+        ScsiPort,     // index into Machine::scsiPorts
     };
     std::wstring path;
     Target target = Target::Disk;
@@ -203,6 +250,7 @@ struct RequestRecord {
     std::wstring instanceId;                    // the device the request reached
     std::optional<std::uint32_t> deviceNumber;  // of a disk
     std::optional<std::uint8_t> pathId;         // of an RST pass-through or firmware request
+    std::optional<std::uint32_t> vrocDiskId;    // of a VROC pass-through
     RequestKind kind = RequestKind::Other;
     std::uint32_t controlCode = 0;
     std::uint32_t inputLength = 0;
@@ -212,9 +260,10 @@ struct RequestRecord {
     bool ok = false;
     std::uint32_t error = 0;  // system error when !ok
     std::uint32_t bytesReturned = 0;
-    std::optional<std::uint32_t> status;  // driver status written into ReturnCode
-    bool faultInjected = false;           // the answer came from a fault switch
-    std::string note;                     // why the driver refused, or what it did
+    std::optional<std::uint32_t> status;      // driver status written into ReturnCode
+    std::optional<std::uint32_t> completion;  // CplEntry[3] as written
+    bool faultInjected = false;               // the answer came from a fault switch
+    std::string note;                         // why the driver refused, or what it did
 };
 
 class Machine {
@@ -234,6 +283,7 @@ public:
     std::vector<Device> devices;
     std::vector<Disk> disks;
     std::vector<RstController> rstControllers;  // in file order
+    std::vector<ScsiPort> scsiPorts;            // in file order
     std::vector<DeviceFileEntry> files;
 
     // --- What a test asks after a run ---
@@ -241,6 +291,9 @@ public:
     NvmeDrive* drive(std::uint32_t deviceNumber);
     // The drive at this path id of the n-th RST controller; nothing when there is none.
     NvmeDrive* rstDrive(std::uint8_t pathId, std::size_t controller = 0);
+    // The drive of this VROC disk id on the first SCSI port (in file order) where that disk id
+    // has a drive; nothing when none.
+    NvmeDrive* vrocDrive(std::uint32_t diskId);
     Disk* diskByNumber(std::uint32_t deviceNumber);
     const Device* deviceByInstanceId(std::wstring_view instanceId) const;
     const std::vector<RequestRecord>& requests() const { return requests_; }

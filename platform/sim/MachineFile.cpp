@@ -61,7 +61,8 @@ void readClock(const Json& value, const std::string& path, Machine& machine) {
 
 void readMachine(const Json& root, MachineReader& reader) {
     expectObject(root, "",
-                 {"format", "version", "description", "startup", "clock", "faults", "controllers"});
+                 {"format", "version", "description", "startup", "clock", "faults", "controllers",
+                  "scsiPorts"});
     const Json& format = required(root, "", "format");
     if (!format.is_string() || format.get<std::string>() != FORMAT_NAME) {
         failAt("format", "must be \"velo-machine\"");
@@ -116,6 +117,8 @@ void readMachine(const Json& root, MachineReader& reader) {
                 readRstController(reader, controller, path, i);
         }
     }
+    if (const Json* ports = field(root, "scsiPorts"))
+        readScsiPorts(reader, *ports, "scsiPorts");
 }
 
 // Notes the first field name that appears twice in one object; the parser itself keeps the

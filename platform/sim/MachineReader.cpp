@@ -62,16 +62,53 @@ std::string requestKind(const Json& value, const std::string& path, FaultReceive
             return choice(value, path, {"device-number"});
         case FaultReceiver::RstPort:
             return choice(value, path, {"identify", "download", "activate", "raid-config"});
+        case FaultReceiver::VrocPort:
+            return choice(value, path,
+                          {"volume-count", "disk-count", "volume-info", "volume-members",
+                           "disk-list", "identify", "download", "commit"});
+        case FaultReceiver::VrocDisk:
+            return choice(value, path, {"identify", "download", "commit"});
         case FaultReceiver::RstDrive:
             break;
     }
     return choice(value, path, {"identify", "download", "activate"});
 }
 
+// A VROC request fault: exactly one of an error, a status and (pass-through kinds only) a
+// completion entry, any of them performed.
+void readVrocAnswer(const Json& value, const std::string& path, RequestFault& fault) {
+    const Json* error = field(value, "error");
+    const Json* status = field(value, "status");
+    const Json* completion = field(value, "completion");
+    if ((error != nullptr) + (status != nullptr) + (completion != nullptr) != 1)
+        failAt(path, "needs exactly one of \"error\", \"status\" and \"completion\"");
+    if (error)
+        fault.error = static_cast<std::uint32_t>(integer(*error, join(path, "error"), 1, 0xFFFF));
+    if (status) {
+        fault.status =
+            static_cast<std::uint32_t>(integer(*status, join(path, "status"), 0, 0xFFFFFFFF));
+    }
+    if (completion) {
+        if (fault.kind != RequestKind::Identify && fault.kind != RequestKind::Download &&
+            fault.kind != RequestKind::Commit) {
+            failAt(join(path, "completion"),
+                   "only a pass-through (identify, download, commit) has a completion entry");
+        }
+        fault.completion = static_cast<std::uint32_t>(
+            integer(*completion, join(path, "completion"), 0, 0xFFFFFFFF));
+    }
+    if (const Json* performed = field(value, "performed"))
+        fault.performed = boolean(*performed, join(path, "performed"));
+}
+
 }  // namespace
 
 RequestFault readRequestFault(const Json& value, const std::string& path, FaultReceiver receiver) {
-    if (receiver == FaultReceiver::RstPort) {
+    const bool vroc = receiver == FaultReceiver::VrocPort || receiver == FaultReceiver::VrocDisk;
+    if (vroc) {
+        expectObject(value, path,
+                     {"request", "nth", "andLater", "error", "status", "completion", "performed"});
+    } else if (receiver == FaultReceiver::RstPort) {
         expectObject(value, path,
                      {"request", "nth", "andLater", "error", "status", "performed", "driveCount"});
     } else {
@@ -84,6 +121,10 @@ RequestFault readRequestFault(const Json& value, const std::string& path, FaultR
         integer(required(value, path, "nth"), join(path, "nth"), 1, 0xFFFFFFFF));
     if (const Json* later = field(value, "andLater")) {
         fault.andLater = boolean(*later, join(path, "andLater"));
+    }
+    if (vroc) {
+        readVrocAnswer(value, path, fault);
+        return fault;
     }
     const Json* error = field(value, "error");
     const Json* status = field(value, "status");

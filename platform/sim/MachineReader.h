@@ -54,7 +54,7 @@ inline constexpr std::wstring_view STORAGE_PORT_CLASS_TEXT =
 
 Unreadable readUnreadable(const Json& value, const std::string& path, bool isDisk);
 // Who receives the requests a fault list counts: each takes its own kinds of request.
-enum class FaultReceiver { InboxDisk, RstDisk, RstPort, RstDrive };
+enum class FaultReceiver { InboxDisk, RstDisk, RstPort, RstDrive, VrocPort, VrocDisk };
 RequestFault readRequestFault(const Json& value, const std::string& path, FaultReceiver receiver);
 RequestFaults readRequestFaults(const Json& value, const std::string& path, FaultReceiver receiver);
 // A system error for every open of a path, or a list of the attempts that fail.
@@ -74,5 +74,7 @@ void readInboxController(MachineReader& reader, const Json& value, const std::st
 // A controller section with "driver": "rst" (RstReader.cpp).
 void readRstController(MachineReader& reader, const Json& value, const std::string& path,
                        std::size_t ordinal);
+// The top-level "scsiPorts" list (VrocReader.cpp).
+void readScsiPorts(MachineReader& reader, const Json& value, const std::string& path);
 
 }  // namespace velo::sim

@@ -160,7 +160,12 @@ std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::s
         covered_.clear();
         pieces_.clear();
     }
-    if (activation.value_or(state_.activation) == Activation::Reset) {
+    const Activation how = activation.value_or(state_.activation);
+    if (how == Activation::None) {
+        why = "the image waits in slot " + std::to_string(slotNumber) + "; nothing activates it";
+        return FIRMWARE_STATUS_SUCCESS;
+    }
+    if (how == Activation::Reset) {
         pending_ = slotNumber;
         why = "the new firmware runs after a power cycle";
         return FIRMWARE_STATUS_POWER_CYCLE_REQUIRED;
@@ -172,13 +177,12 @@ std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::s
 }
 
 void NvmeDrive::powerCycle() {
-    if (pending_) {
-        if (const FirmwareSlot* next = slot(*pending_)) {
-            state_.activeSlot = next->number;
-            state_.runningRevision = next->revision;
-        }
-        pending_.reset();
-    }
+    if (pending_ && slot(*pending_))
+        state_.activeSlot = *pending_;
+    pending_.reset();
+    // An image that replaced the active slot's without activation runs from now on.
+    if (const FirmwareSlot* active = slot(state_.activeSlot))
+        state_.runningRevision = active->revision;
 }
 
 }  // namespace velo::sim

@@ -40,6 +40,7 @@ using Revision = std::array<std::uint8_t, REVISION_LENGTH>;
 enum class Activation {
     Immediate,  // a commit runs the new image at once
     Reset,      // a commit takes effect at the next power cycle
+    None,       // for one commit only: the slot takes the image and nothing activates it
 };
 
 struct FirmwareSlot {
@@ -104,7 +105,8 @@ public:
     // activation, when given, replaces the drive's own setting for this commit.
     std::uint32_t commit(std::uint8_t slotNumber, bool switchOnly, std::string& why,
                          std::optional<Activation> activation = std::nullopt);
-    // Power cycle: a pending slot becomes the active one.
+    // Power cycle: a pending slot becomes the active one, and the drive runs what its active
+    // slot holds.
     void powerCycle();
 
 private:

@@ -288,6 +288,42 @@ TEST(MachineFile, RefusesBadNewFieldsNamingTheField) {
     }
 }
 
+TEST(MachineFile, RefusesBadScsiPortsNamingTheField) {
+    const std::string port = "scsiPorts[0]";
+    auto onPort = [](std::function<void(Json&)> change) {
+        return [change](Json& m) { change(m["scsiPorts"][0]); };
+    };
+    auto faults = [](const char* list) {
+        return [list](Json& m) { m["scsiPorts"][0]["faults"]["requests"] = Json::parse(list); };
+    };
+    const std::vector<BadCase> cases = {
+        {"port twice",
+         [](Json& m) { m["scsiPorts"].push_back(Json::parse(R"({"port": 2, "driver": "none"})")); },
+         "scsiPorts[1].port: port 2 is already used by " + port},
+        {"port 16", onPort([](Json& p) { p["port"] = 16; }),
+         port + ".port: must be an integer 0..15"},
+        {"disk id twice", onPort([](Json& p) { p["disks"][1]["diskId"] = 256; }),
+         port + ".disks[1].diskId: disk id 256 is already used by " + port + ".disks[0]"},
+        {"member not listed", onPort([](Json& p) { p["volume"]["members"][1] = 300; }),
+         port + ".volume.members[1]: disk id 300 is not listed on the port"},
+        {"serial of 49", onPort([](Json& p) { p["disks"][2]["serial"] = std::string(49, 'S'); }),
+         port + ".disks[2].serial: must be a text of at most 48 characters, each U+0000..U+00FF"},
+        {"count below 32 bits", onPort([](Json& p) { p["diskCount"] = -2147483649LL; }),
+         port + ".diskCount: must be an integer -2147483648..4294967295"},
+        {"disks without the driver", onPort([](Json& p) { p["driver"] = "none"; }),
+         port + ".disks: only a port with the \"vroc\" driver has it"},
+        {"completion on a query",
+         faults(R"([{"request": "disk-list", "nth": 1, "completion": 131072}])"),
+         port + ".faults.requests[0].completion: only a pass-through (identify, download, commit) "
+                "has a completion entry"},
+    };
+    for (const BadCase& bad : cases) {
+        Json machine = testing::vrocMachine();
+        bad.change(machine);
+        EXPECT_EQ(loadError(machine), "test.json: " + bad.expected) << bad.name;
+    }
+}
+
 TEST(MachineFile, RefusesTextThatIsNotOneJsonObject) {
     std::string error;
     EXPECT_FALSE(loadMachineText("{\n  \"format\": \"velo-machine\",\n  \"version\": \n}",

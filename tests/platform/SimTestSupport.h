@@ -273,6 +273,75 @@ struct OpenPort {
     std::unique_ptr<DeviceFile> file;
 };
 
+// --- the VROC driver on SCSI port 2 ---
+
+// Disks 256 (FWUG 1) and 257 (FWUG 8) form the volume, listed 257, 256; 512 (no drive) and 513
+// are the non-RAID disks.
+inline nlohmann::json vrocMachine() {
+    return nlohmann::json::parse(R"({"format": "velo-machine", "version": 1, "scsiPorts": [ {
+      "port": 2, "driver": "vroc", "volume": { "members": [257, 256] },
+      "disks": [
+        { "diskId": 256, "address": 65536, "drive": { "serial": "VSN256", "model": "VANTORA 1TB",
+          "firmwareRevision": "QLR2KAXA", "fwug": 1, "slots": [ {"number": 1}, {"number": 2} ] } },
+        { "diskId": 257, "drive": { "serial": "VSN257", "model": "VANTORA 2TB",
+          "firmwareRevision": "QLR2KAXA", "fwug": 8, "slots": [ {"number": 1}, {"number": 2} ] } },
+        { "diskId": 512, "serial": "VSN512" },
+        { "diskId": 513, "drive": { "serial": "VSN513", "model": "VANTORA 1TB",
+          "firmwareRevision": "QLR2KAXA", "slots": [ {"number": 1} ] } } ] } ]})");
+}
+
+// An "NvmeRAID" request. A pass-through names its disk in ReturnCode and carries command
+// identifier 0x42 (CDW0 at 52), CDW10 at 92, Direction at 132 and ReturnBufferLen at 148.
+inline std::vector<std::uint8_t> vrocRequest(std::size_t size, std::uint32_t controlCode,
+                                             std::uint32_t diskId = 0, std::uint8_t opcode = 0,
+                                             std::uint32_t cdw10 = 0) {
+    auto b = srbRequest(size, "NvmeRAID", controlCode);
+    put32(b, 20, diskId);
+    if (controlCode == 0xE0002000) {
+        put32(b, 52, 0x420000u | opcode);
+        put32(b, 92, cdw10);
+        put32(b, 132, opcode == 0x06 ? 2 : 1);
+        put32(b, 148, opcode == 0x06 ? 4252 : 153);
+    }
+    return b;
+}
+
+// A download as the program sends it: the piece at 152 in a buffer of piece + 160 bytes, its
+// offset in dwords at 96 and its length at 140.
+inline std::vector<std::uint8_t> vrocDownload(std::uint32_t diskId, std::uint64_t offset,
+                                              const std::vector<std::uint8_t>& piece) {
+    const auto length = static_cast<std::uint32_t>(piece.size());
+    auto b = vrocRequest(length + 160, 0xE0002000, diskId, 0x11, length / 4 - 1);
+    put32(b, 96, static_cast<std::uint32_t>(offset / 4));
+    put32(b, 140, length);
+    std::copy(piece.begin(), piece.end(), b.begin() + 152);
+    return b;
+}
+
+// A platform on a machine, with \\.\Scsi2: opened.
+struct OpenScsi {
+    explicit OpenScsi(const nlohmann::json& description = vrocMachine())
+        : platform(loadOrFail(description)),
+          file(platform.openDevice(L"\\\\.\\Scsi2:", 0xC0000000, 0, 0).file) {}
+
+    // The whole buffer goes in; 153 bytes come back from a download or a commit, as the
+    // program asks, and the whole buffer from the rest, unless output says otherwise.
+    ControlResult send(std::vector<std::uint8_t>& buffer, std::uint32_t output = 0) {
+        const bool firmware = get32(buffer, 16) == 0xE0002000 && buffer[52] != 0x06;
+        if (output == 0)
+            output = firmware ? 153 : static_cast<std::uint32_t>(buffer.size());
+        return file->control(0x4D008, buffer, static_cast<std::uint32_t>(buffer.size()), output);
+    }
+    std::uint32_t status(std::vector<std::uint8_t>& buffer) {
+        EXPECT_TRUE(send(buffer).ok);
+        return get32(buffer, 20);
+    }
+    NvmeDrive& drive(std::uint32_t diskId) { return *platform.machine().vrocDrive(diskId); }
+
+    SimPlatform platform;
+    std::unique_ptr<DeviceFile> file;
+};
+
 // A 16 KiB image whose revision text at 0x3020 is the given one.
 inline std::vector<std::uint8_t> testImage(const std::string& revision) {
     std::vector<std::uint8_t> image(0x4000);
