@@ -1,6 +1,6 @@
 // Figures for the cost of a run on the simulated stack: a whole run, one drive's update on the
-// inbox and the Intel RST stack at two granularities, and loading a machine file. Prints the
-// figures; asserts nothing.
+// inbox, Intel RST and Intel VROC stacks at two granularities, and loading a machine file. Prints
+// the figures; asserts nothing.
 #include <benchmark/benchmark.h>
 
 #include "app/ImageCatalogue.h"
@@ -11,6 +11,7 @@
 #include "platform/Console.h"
 #include "transport/InboxTransport.h"
 #include "transport/RstTransport.h"
+#include "transport/Vroc.h"
 
 namespace velo {
 namespace {
@@ -81,6 +82,39 @@ void rstUpdate(benchmark::State& state) {
     unloadFirmwareImage();
 }
 BENCHMARK(rstUpdate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// One non-RAID drive with disk id 0x101 on SCSI port 2 behind the VROC driver.
+std::string vrocMachine(int fwug) {
+    return R"({"format": "velo-machine", "version": 1, "scsiPorts": [{
+        "port": 2, "driver": "vroc",
+        "disks": [{"diskId": 257, "drive": {"serial": "S", "model": "VANTORA QX7B2 1TB",
+            "firmwareRevision": "QLR2KAXA", "fwug": )" +
+           std::to_string(fwug) + R"(, "slots": [{"number": 1}, {"number": 2}]}}]}]})";
+}
+
+void vrocUpdate(benchmark::State& state) {
+    loadFirmwareImage(1);
+    const auto granularity = static_cast<std::int32_t>(state.range(0));
+    std::string error;
+    std::size_t requests = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sim::SimPlatform platform(sim::loadMachineText(vrocMachine(granularity), "bench", error));
+        Console console(platform);
+        Io io{platform, console};
+        DiskRecord disk = makeCandidate(L"", DriverKind::VrocNonRaid);
+        disk.vrocDiskId = 257;
+        disk.updateGranularity = granularity;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(
+            vrocUpdateDisk(io, disk, {imageBuffer, updatedFirmwareRevision}, 2));
+        requests = platform.machine().requests().size();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IMAGE_SIZE));
+    state.counters["requests"] = static_cast<double>(requests);
+    unloadFirmwareImage();
+}
+BENCHMARK(vrocUpdate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
 
 void loadTheDefaultMachine(benchmark::State& state) {
     for (auto _ : state) {

@@ -57,4 +57,9 @@ inline std::string readBytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The text of examples/<name>.json.
+inline std::string exampleText(const std::string& name) {
+    return readBytes(std::filesystem::path(VELO_SOURCE_DIR) / "examples" / (name + ".json"));
+}
+
 }  // namespace velo::test

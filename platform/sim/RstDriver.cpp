@@ -130,6 +130,15 @@ struct Receivers {
     }
 };
 
+// A well-formed request to a path id without a drive. A port fault due for it still answers:
+// that is how a controller whose driver does not serve these requests is described.
+ControlResult noDrive(const Receivers& to, std::span<std::uint8_t> srb, RequestRecord& record) {
+    if (auto instead = answeredByFault(srb, record, to.due(record.kind)))
+        return *instead;
+    return answer(srb, record, RST_STATUS_NO_DRIVE,
+                  "no drive at path id " + number(*record.pathId));
+}
+
 // The drive a pass-through or firmware request names, noting its path id in the record.
 Receivers addressed(RstController& port, std::span<const std::uint8_t> srb, RequestRecord& record) {
     if (srb.size() <= PATH_ID_AT)
@@ -170,10 +179,8 @@ ControlResult passThrough(RstController& port, std::span<std::uint8_t> srb, Requ
                       "data area at " + number(dataOffset) + ", " + number(dataLength) +
                           " bytes, lies outside 164.." + number(srb.size()));
     }
-    if (!to.drive) {
-        return answer(srb, record, RST_STATUS_NO_DRIVE,
-                      "no drive at path id " + number(*record.pathId));
-    }
+    if (!to.drive)
+        return noDrive(to, srb, record);
     const std::uint8_t opcode = srb[NVM_OPCODE_AT];
     const std::uint32_t nsid = get32(srb, NVM_NSID_AT);
     const std::uint32_t cdw10 = get32(srb, NVM_CDW10_AT);
@@ -284,10 +291,8 @@ ControlResult firmware(RstController& port, std::span<std::uint8_t> srb, Request
         return answer(srb, record, RST_STATUS_UNKNOWN_FUNCTION,
                       "Function " + number(function) + " is unknown");
     }
-    if (!to.drive) {
-        return answer(srb, record, RST_STATUS_NO_DRIVE,
-                      "no drive at path id " + number(*record.pathId));
-    }
+    if (!to.drive)
+        return noDrive(to, srb, record);
     const auto block = srb.subspan(blockOffset, blockLength);
     if (function == FUNCTION_DOWNLOAD)
         return download(to, srb, block, record);

@@ -2,9 +2,6 @@
 // them, checked by what the program prints and what every drive holds afterwards.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "app/ImageCatalogue.h"
 #include "app/Run.h"
 #include "app/RunContext.h"
@@ -17,10 +14,7 @@ namespace {
 using nlohmann::json;
 
 json example(const std::string& name) {
-    std::ifstream in(std::string(VELO_SOURCE_DIR) + "/examples/" + name + ".json");
-    std::stringstream text;
-    text << in.rdbuf();
-    return json::parse(text.str());
+    return json::parse(test::exampleText(name));
 }
 
 json& rstController(json& machine) {
