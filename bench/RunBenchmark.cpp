@@ -58,28 +58,36 @@ std::string rstMachine(int fwug) {
            std::to_string(fwug) + R"(, "slots": [{"number": 1}, {"number": 2}]}}]}]})";
 }
 
-void rstUpdate(benchmark::State& state) {
+// One drive's update on a fresh machine per iteration: the time of the update alone, and the
+// requests it sent.
+template <typename Update>
+void updateOn(benchmark::State& state, const std::string& machineJson, DiskRecord disk,
+              Update update) {
     loadFirmwareImage(1);
-    const auto granularity = static_cast<std::int32_t>(state.range(0));
+    disk.updateGranularity = static_cast<std::int32_t>(state.range(0));
     std::string error;
     std::size_t requests = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        sim::SimPlatform platform(sim::loadMachineText(rstMachine(granularity), "bench", error));
+        sim::SimPlatform platform(sim::loadMachineText(machineJson, "bench", error));
         Console console(platform);
         Io io{platform, console};
-        DiskRecord disk = makeCandidate(
-            L"\\\\?\\pci#ven_8086&dev_a77f&subsys_00008086&rev_00#3&11583659&0&b8#"
-            L"{2accfe60-c130-11d2-b082-00a0c91efb8b}",
-            DriverKind::RstPassThrough, 3);
-        disk.updateGranularity = granularity;
         state.ResumeTiming();
-        benchmark::DoNotOptimize(rstUpdateDisk(io, disk, {imageBuffer, updatedFirmwareRevision}));
+        benchmark::DoNotOptimize(
+            update(io, disk, UpdateImage{imageBuffer, updatedFirmwareRevision}));
         requests = platform.machine().requests().size();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IMAGE_SIZE));
     state.counters["requests"] = static_cast<double>(requests);
     unloadFirmwareImage();
+}
+
+void rstUpdate(benchmark::State& state) {
+    updateOn(state, rstMachine(static_cast<int>(state.range(0))),
+             makeCandidate(L"\\\\?\\pci#ven_8086&dev_a77f&subsys_00008086&rev_00#3&11583659&0&b8#"
+                           L"{2accfe60-c130-11d2-b082-00a0c91efb8b}",
+                           DriverKind::RstPassThrough, 3),
+             rstUpdateDisk);
 }
 BENCHMARK(rstUpdate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
 
@@ -93,26 +101,12 @@ std::string vrocMachine(int fwug) {
 }
 
 void vrocUpdate(benchmark::State& state) {
-    loadFirmwareImage(1);
-    const auto granularity = static_cast<std::int32_t>(state.range(0));
-    std::string error;
-    std::size_t requests = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        sim::SimPlatform platform(sim::loadMachineText(vrocMachine(granularity), "bench", error));
-        Console console(platform);
-        Io io{platform, console};
-        DiskRecord disk = makeCandidate(L"", DriverKind::VrocNonRaid);
-        disk.vrocDiskId = 257;
-        disk.updateGranularity = granularity;
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(
-            vrocUpdateDisk(io, disk, {imageBuffer, updatedFirmwareRevision}, 2));
-        requests = platform.machine().requests().size();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IMAGE_SIZE));
-    state.counters["requests"] = static_cast<double>(requests);
-    unloadFirmwareImage();
+    DiskRecord disk = makeCandidate(L"", DriverKind::VrocNonRaid);
+    disk.vrocDiskId = 257;
+    updateOn(state, vrocMachine(static_cast<int>(state.range(0))), disk,
+             [](Io& io, const DiskRecord& target, const UpdateImage& image) {
+                 return vrocUpdateDisk(io, target, image, 2);
+             });
 }
 BENCHMARK(vrocUpdate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
 

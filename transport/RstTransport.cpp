@@ -8,7 +8,7 @@
 #include "platform/Text.h"
 #include "transport/NvmeIdentify.h"
 #include "transport/RstRequests.h"
-#include "transport/TargetBanner.h"
+#include "transport/UpdateLines.h"
 
 namespace velo {
 
@@ -65,27 +65,12 @@ int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
         rst::putDownloadRequest(request, pathId, offset, piece);
-        const ControlResult result = send(device, buffer);
-        if (!result.ok) {
-            io.console.printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n", result.error);
-            failed = true;
-            break;
-        }
-        if (const std::uint32_t status = srb::returnCode(request); status != 0) {
-            io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
-                                 static_cast<int>(status));
+        if (!downloadRequestAccepted(io, send(device, buffer), request)) {
             failed = true;
             break;
         }
     }
-
-    io.console.narrow << lineEnd;
-    if (failed) {
-        io.console.narrow << "  [FAIL] Firmware download failed." << lineEnd;
-        return RST_FAILED;
-    }
-    io.console.narrow << "  [PASS] Firmware download succeeded." << lineEnd;
-    return RST_UPDATED;
+    return finishDownload(io, failed);
 }
 
 int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
@@ -94,7 +79,7 @@ int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
     rst::putActivateRequest(request, pathId, rst::ACTIVATE_SLOT);
     const ControlResult result = send(device, buffer);
     if (!result.ok) {
-        io.console.printWide(L"  [ERROR] Firmware activate IOCTL failed: 0x%X\n", result.error);
+        printActivateCallFailed(io, result.error);
         return RST_FAILED;
     }
 
@@ -127,10 +112,7 @@ int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
                 L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");
             return RST_REBOOT_REQUIRED;
         default:
-            io.console.printWide(
-                L"  [ERROR] Firmware activate failed: unexpected error, "
-                L"srbControl->ReturnCode %d\n\n",
-                shown);
+            printUnexpectedActivateStatus(io, status);
             return RST_FAILED;
     }
 }
@@ -141,8 +123,7 @@ int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
     auto opened =
         io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_NONE, OPEN_FLAGS_NONE);
     if (!opened.file) {
-        io.console.narrow << "  [ERROR] Failed to get disk handle: 0x" << Hex{opened.error}
-                          << lineEnd << lineEnd;
+        printHandleError(io, opened.error);
         return RST_NO_HANDLE;
     }
     int result = rstDownloadFirmware(io, *opened.file, disk, image.bytes);

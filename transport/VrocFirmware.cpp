@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/Console.h"
-#include "transport/TargetBanner.h"
+#include "transport/UpdateLines.h"
 #include "transport/Vroc.h"
 #include "transport/VrocRequests.h"
 
@@ -57,14 +57,7 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
         const ControlResult result = port.control(
             srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()),
             static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE));
-        if (!result.ok) {
-            io.console.printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n", result.error);
-            failed = true;
-            break;
-        }
-        if (const std::uint32_t status = srb::returnCode(request); status != 0) {
-            io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
-                                 static_cast<int>(status));
+        if (!downloadRequestAccepted(io, result, request)) {
             failed = true;
             break;
         }
@@ -78,13 +71,7 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
         }
     }
 
-    io.console.narrow << lineEnd;
-    if (failed) {
-        io.console.narrow << "  [FAIL] Firmware download failed." << lineEnd;
-        return VROC_FAILED;
-    }
-    io.console.narrow << "  [PASS] Firmware download succeeded." << lineEnd;
-    return VROC_UPDATED;
+    return finishDownload(io, failed);
 }
 
 int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
@@ -94,15 +81,13 @@ int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
     const ControlResult result =
         port.control(srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()));
     if (!result.ok) {
-        io.console.printWide(L"  [ERROR] Firmware activate IOCTL failed: 0x%X\n", result.error);
+        printActivateCallFailed(io, result.error);
         return VROC_FAILED;
     }
 
     const std::uint32_t status = srb::returnCode(request);
     if (status >= DRIVER_STATUS_LINES.size()) {
-        io.console.printWide(
-            L"  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode %d\n\n",
-            static_cast<int>(status));
+        printUnexpectedActivateStatus(io, status);
         return VROC_FAILED;
     }
     if (status != 0) {
@@ -128,8 +113,7 @@ int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
     auto opened = io.platform.openDevice(vroc::portPath(vrocPort), ACCESS_READ_WRITE, SHARE_NONE,
                                          OPEN_FLAGS_NONE);
     if (!opened.file) {
-        io.console.narrow << "  [ERROR] Failed to get disk handle: 0x" << Hex{opened.error}
-                          << lineEnd << lineEnd;
+        printHandleError(io, opened.error);
         return VROC_NO_HANDLE;
     }
     int result = vrocDownloadFirmware(io, *opened.file, disk, image.bytes);

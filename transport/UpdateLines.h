@@ -1,0 +1,35 @@
+// What the RST and VROC transports print alike: the target-disk information block before they
+// update a disk, and the lines of the download and activation steps.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "discovery/DiskRecord.h"
+#include "platform/Io.h"
+#include "platform/Platform.h"
+#include "transport/bytes.h"
+
+namespace velo {
+
+enum class BannerDriver {
+    Rst,   // " Driver : IRST Driver", with the RAID line
+    Vroc,  // " Driver : VROC Driver", without it
+};
+
+void printTargetBanner(Io& io, const DiskRecord& disk, BannerDriver driver,
+                       std::wstring_view updatedRevision);
+
+// The line of a controller or port that did not open for the update.
+void printHandleError(Io& io, std::uint32_t error);
+// Judges one download request by its call, then by the ReturnCode of the reply, and prints the
+// line of a failure. True when the request was accepted.
+bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply);
+// Ends a download step: an empty line, then its PASS or FAIL line. 0 accepted, 1 failed.
+int finishDownload(Io& io, bool failed);
+// The line of an activation request whose call failed.
+void printActivateCallFailed(Io& io, std::uint32_t error);
+// The line of an activation answered with a ReturnCode no table names.
+void printUnexpectedActivateStatus(Io& io, std::uint32_t status);
+
+}  // namespace velo
