@@ -80,4 +80,23 @@ inline void putLe(std::span<std::uint8_t> bytes, std::size_t offset, std::uint64
         bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+inline std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// A 2 MiB image whose every chunk differs, as a transport sends it.
+inline std::vector<std::uint8_t> patternedImage() {
+    std::vector<std::uint8_t> image(0x200000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 13 + (i >> 12));
+    return image;
+}
+
+// What a transport printed after its target banner: the lines of its steps.
+inline std::string afterBanner(const std::string& output) {
+    const std::string rule = "---------------------------------------------\n";
+    const auto end = output.rfind(rule);
+    return end == std::string::npos ? output : output.substr(end + rule.size());
+}
+
 }  // namespace velo::test

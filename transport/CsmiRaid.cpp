@@ -12,11 +12,6 @@ namespace velo {
 
 namespace {
 
-ControlResult send(DeviceFile& device, std::vector<std::uint8_t>& buffer) {
-    return device.control(srb::IOCTL_SCSI_MINIPORT, buffer,
-                          static_cast<std::uint32_t>(buffer.size()));
-}
-
 // Identifies the first `count` members listed in a reply; the caller has checked that the
 // reply holds them.
 void identifyMembers(Io& io, const DiskRecord& controller, const ByteView& reply, std::size_t count,
@@ -39,7 +34,7 @@ int csmiReadRaidConfig(Io& io, DiskRecord record, DiskList& targets) {
         io.platform.openDevice(record.devicePath, ACCESS_READ_WRITE, SHARE_NONE, OPEN_FLAGS_NONE);
     if (!opened.file)
         return CSMI_READ;
-    const ControlResult result = send(*opened.file, buffer);
+    const ControlResult result = srb::sendWhole(*opened.file, buffer);
     if (!result.ok) {
         io.console.printWide(L"  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x%X\n\n",
                              result.error);
@@ -63,7 +58,7 @@ int csmiReadRaidConfig(Io& io, DiskRecord record, DiskList& targets) {
     std::vector<std::uint8_t> larger(csmi::requestSizeFor(driveCount));
     ByteView second(larger);
     csmi::putRequest(second);
-    if (send(*opened.file, larger).ok && srb::returnCode(second) == 0) {
+    if (srb::sendWhole(*opened.file, larger).ok && srb::returnCode(second) == 0) {
         const std::size_t agreed = std::min(second.u8(csmi::DRIVE_COUNT), driveCount);
         identifyMembers(io, record, second, agreed, targets);
     } else {

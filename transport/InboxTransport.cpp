@@ -21,8 +21,7 @@ public:
 
     // Sends the buffer in both directions; true when the call completed with status 0.
     bool send() {
-        const auto length = static_cast<std::uint32_t>(buffer_.size());
-        auto result = device_.control(srb::IOCTL_SCSI_MINIPORT, buffer_, length);
+        auto result = srb::sendWhole(device_, buffer_);
         if (!result.ok)
             return false;
         status_ = srb::returnCode(request_);

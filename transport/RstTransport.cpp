@@ -14,12 +14,6 @@ namespace velo {
 
 namespace {
 
-// One request buffer sent whole, in both directions.
-ControlResult send(DeviceFile& device, std::span<std::uint8_t> buffer) {
-    return device.control(srb::IOCTL_SCSI_MINIPORT, buffer,
-                          static_cast<std::uint32_t>(buffer.size()));
-}
-
 // A whole identify field, every byte widened: the RST fields keep their zero bytes.
 std::wstring identifyField(const ByteView& identify, std::size_t offset, std::size_t size) {
     return widenBytes(identify.text(offset, size));
@@ -36,7 +30,7 @@ int rstIdentify(Io& io, DiskRecord record, DiskList& targets) {
                                          OPEN_FLAGS_NONE);
     if (!opened.file)
         return RST_NO_DEVICE;
-    if (!send(*opened.file, buffer).ok)
+    if (!srb::sendWhole(*opened.file, buffer).ok)
         return RST_IDENTIFY_FAILED;
 
     // The driver's ReturnCode is not examined: whatever the data area holds now is the
@@ -65,7 +59,7 @@ int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
         rst::putDownloadRequest(request, pathId, offset, piece);
-        if (!downloadRequestAccepted(io, send(device, buffer), request)) {
+        if (!downloadRequestAccepted(io, srb::sendWhole(device, buffer), request)) {
             failed = true;
             break;
         }
@@ -77,7 +71,7 @@ int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
     std::array<std::uint8_t, rst::ACTIVATE_REQUEST_SIZE> buffer{};
     ByteView request(buffer);
     rst::putActivateRequest(request, pathId, rst::ACTIVATE_SLOT);
-    const ControlResult result = send(device, buffer);
+    const ControlResult result = srb::sendWhole(device, buffer);
     if (!result.ok) {
         printActivateCallFailed(io, result.error);
         return RST_FAILED;

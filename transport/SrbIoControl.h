@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/Platform.h"
 #include "transport/bytes.h"
 
 namespace velo::srb {
@@ -32,6 +33,11 @@ inline void putHeader(ByteView request, std::string_view signature, std::uint32_
     request.putU32(CONTROL_CODE, controlCode);
     request.putU32(RETURN_CODE, 0);
     request.putU32(LENGTH, static_cast<std::uint32_t>(request.size() - SIZE));
+}
+
+// Sends one IOCTL_SCSI_MINIPORT request whose buffer goes in and comes back whole.
+inline ControlResult sendWhole(DeviceFile& device, std::span<std::uint8_t> buffer) {
+    return device.control(IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()));
 }
 
 inline std::uint32_t returnCode(const ByteView& reply) {

@@ -12,11 +12,6 @@ namespace velo {
 
 namespace {
 
-ControlResult send(DeviceFile& port, std::vector<std::uint8_t>& buffer) {
-    return port.control(srb::IOCTL_SCSI_MINIPORT, buffer,
-                        static_cast<std::uint32_t>(buffer.size()));
-}
-
 void printCallError(Io& io, const ControlResult& result) {
     if (!result.ok)
         io.console.printNarrow("dwError: %lu\n", static_cast<unsigned long>(result.error));
@@ -27,7 +22,7 @@ void printCallError(Io& io, const ControlResult& result) {
 std::uint32_t askCount(DeviceFile& port, std::uint32_t controlCode) {
     std::vector<std::uint8_t> buffer(vroc::COUNT_REQUEST_SIZE);
     vroc::putQuery(ByteView(buffer), controlCode);
-    send(port, buffer);
+    srb::sendWhole(port, buffer);
     return ByteView(buffer).u32(vroc::COUNT);
 }
 
@@ -48,7 +43,7 @@ public:
         const std::uint32_t diskId = entry.u32(vroc::ENTRY_DISK_ID);
         ByteView request(identify_);
         vroc::putIdentifyRequest(request, diskId);
-        printCallError(io_, send(port_, identify_));
+        printCallError(io_, srb::sendWhole(port_, identify_));
 
         // Neither the call's result nor the statuses stop the step: whatever the data area
         // holds is the identity, and the 0x55 fill of a reply without data selects no image.
@@ -78,7 +73,7 @@ int raidVolumes(Io& io, DeviceFile& port, DiskRecord& record, DiskList& targets)
     std::vector<std::uint8_t> info(vroc::VOLUME_INFO_SIZE);
     vroc::putQuery(ByteView(info), vroc::NVMERAID_GET_VOLUME_INFO);
     ByteView(info).putU32(vroc::VOLUME_INFO_VOLUME, vroc::FIRST_VOLUME);
-    printCallError(io, send(port, info));
+    printCallError(io, srb::sendWhole(port, info));
     const std::uint32_t members = ByteView(info).u32(vroc::VOLUME_INFO_MEMBER_COUNT);
     io.console.printNarrow("Number of NVMe RAID volume member disks: %lu\n",
                            static_cast<unsigned long>(members));
@@ -92,7 +87,7 @@ int raidVolumes(Io& io, DeviceFile& port, DiskRecord& record, DiskList& targets)
     vroc::putQuery(request, vroc::NVMERAID_GET_VOLUME_MEMBERS);
     request.putU32(vroc::MEMBERS_VOLUME, vroc::FIRST_VOLUME);
     request.putU32(vroc::MEMBERS_ROOM, static_cast<std::uint32_t>(members * vroc::ENTRY_SIZE));
-    const ControlResult listed = send(port, list);
+    const ControlResult listed = srb::sendWhole(port, list);
     printCallError(io, listed);
     // A list whose call failed holds only zeros: it names no disk.
     if (!listed.ok)
@@ -119,7 +114,7 @@ int nonRaidDisks(Io& io, DeviceFile& port, std::uint32_t count, DiskRecord& reco
     ByteView request(list);
     vroc::putQuery(request, vroc::NVMERAID_GET_DISK_LIST);
     request.putU32(vroc::DISK_LIST_ROOM, static_cast<std::uint32_t>(count * vroc::ENTRY_SIZE));
-    if (!send(port, list).ok)
+    if (!srb::sendWhole(port, list).ok)
         return VROC_DISCOVERED;
 
     ListedDisks disks(io, port, record, targets);

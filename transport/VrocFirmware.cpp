@@ -78,8 +78,7 @@ int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
     std::array<std::uint8_t, vroc::COMMIT_REQUEST_SIZE> buffer{};
     ByteView request(buffer);
     vroc::putCommitRequest(request, vrocDiskId);
-    const ControlResult result =
-        port.control(srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()));
+    const ControlResult result = srb::sendWhole(port, buffer);
     if (!result.ok) {
         printActivateCallFailed(io, result.error);
         return VROC_FAILED;

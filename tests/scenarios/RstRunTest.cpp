@@ -1,21 +1,15 @@
 // Whole runs on machines with an Intel RST controller: the example machines and variations of
 // them, checked by what the program prints and what every drive holds afterwards.
-#include <gtest/gtest.h>
-
-#include "app/ImageCatalogue.h"
-#include "app/Run.h"
-#include "app/RunContext.h"
-#include "../TestSupport.h"
-#include "../platform/SimTestSupport.h"
+#include "RunSupport.h"
 
 namespace velo {
 namespace {
 
 using nlohmann::json;
-
-json example(const std::string& name) {
-    return json::parse(test::exampleText(name));
-}
+using test::DOWNLOADED;
+using test::ended;
+using test::example;
+using test::STARTED;
 
 json& rstController(json& machine) {
     for (json& controller : machine["controllers"]) {
@@ -26,46 +20,15 @@ json& rstController(json& machine) {
 }
 
 std::string banner(const char* raid, const char* serial) {
-    return std::string(
-               "\n---------------------------------------------\n"
-               " Firmware Download | Target Disk Information \n"
-               "---------------------------------------------\n"
-               " Driver : IRST Driver\n Raid : ") +
-           raid +
-           "\n Model Number : VANTORA QX7B2 1TB                       \n"
-           " Serial Number : " +
-           serial +
-           "  \n"
-           " Current FW : QLR2KAXA\n"
-           " Updated FW : QLR4KAXA\n"
-           "---------------------------------------------\n";
+    return test::banner(std::string(" Driver : IRST Driver\n Raid : ") + raid + "\n", serial);
 }
 
-const std::string STARTED = "\n >> VELO Started \n\n";
-const std::string DOWNLOADED = "\n  [PASS] Firmware download succeeded.\n";
 const std::string ACTIVATED = "  [PASS] Firmware activation succeeded.\n\n";
 
-std::string ended(int code) {
-    return "\n >> VELO Ended (Return Code : " + std::to_string(code) + ")\n\n";
-}
-
-class RstRun : public ::testing::Test {
+class RstRun : public test::SimulatedRun {
 protected:
-    void TearDown() override { unloadFirmwareImage(); }
-
-    void run(const json& machine) {
-        platform = std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(machine));
-        RunOptions options;
-        options.silent = true;
-        EXPECT_EQ(runVelo(*platform, options), 0);
-    }
     sim::NvmeDrive& drive(int pathId) {
         return *platform->machine().rstDrive(static_cast<std::uint8_t>(pathId));
-    }
-    bool holdsImage(sim::NvmeDrive& target, std::uint8_t slot, int image) {
-        auto held = target.slotImage(slot);
-        auto expected = embeddedImage(image);
-        return std::equal(held.begin(), held.end(), expected.begin(), expected.end());
     }
     std::vector<std::uint8_t> identifiedPathIds() const {
         std::vector<std::uint8_t> ids;
@@ -73,11 +36,6 @@ protected:
             ids.push_back(request.pathId.value_or(0xEE));
         return ids;
     }
-    std::size_t requestsOf(sim::RequestKind kind) const {
-        return platform->machine().requestsOfKind(kind).size();
-    }
-
-    std::unique_ptr<sim::SimPlatform> platform;
 };
 
 TEST_F(RstRun, PassThroughDisk) {
@@ -89,7 +47,7 @@ TEST_F(RstRun, PassThroughDisk) {
     const auto downloads = platform->machine().requestsOfKind(sim::RequestKind::Download);
     ASSERT_EQ(downloads.size(), 512u);
     EXPECT_EQ(downloads[0].inputLength, 4184u);
-    EXPECT_EQ(requestsOf(sim::RequestKind::Activate), 1u);
+    EXPECT_EQ(requestsOf(sim::RequestKind::Activate).size(), 1u);
     EXPECT_TRUE(holdsImage(drive(3), 2, 1));
     EXPECT_EQ(drive(3).runningRevision(), "QLR4KAXA");
 }
@@ -99,7 +57,7 @@ TEST_F(RstRun, RaidVolumeOfTwoMembers) {
     const std::string member1 = banner("Yes", "VQX7B2R00000000001") + DOWNLOADED + ACTIVATED;
     const std::string member2 = banner("Yes", "VQX7B2R00000000002") + DOWNLOADED + ACTIVATED;
     EXPECT_EQ(platform->output(), STARTED + member1 + member2 + ended(0));
-    EXPECT_EQ(requestsOf(sim::RequestKind::RaidConfig), 2u);  // once per pass
+    EXPECT_EQ(requestsOf(sim::RequestKind::RaidConfig).size(), 2u);  // once per pass
     EXPECT_EQ(identifiedPathIds(), (std::vector<std::uint8_t>{1, 2, 1, 2}));
     const auto downloads = platform->machine().requestsOfKind(sim::RequestKind::Download);
     ASSERT_EQ(downloads.size(), 128u);  // 64 chunks of 32 KiB per member
@@ -174,8 +132,8 @@ TEST_F(RstRun, RefusedOrEmptyRaidConfiguration) {
         run(machine);
         // No target: the scan pass prints its line once and nothing is sent to any drive.
         EXPECT_EQ(platform->output(), STARTED + c.lines + ended(1));
-        EXPECT_EQ(requestsOf(sim::RequestKind::Identify), 0u);
-        EXPECT_EQ(requestsOf(sim::RequestKind::Download), 0u);
+        EXPECT_EQ(requestsOf(sim::RequestKind::Identify).size(), 0u);
+        EXPECT_EQ(requestsOf(sim::RequestKind::Download).size(), 0u);
     }
 }
 
@@ -200,7 +158,7 @@ TEST_F(RstRun, NoIntelPortLeavesTheInboxDriveAlone) {
         EXPECT_EQ(platform->output(), STARTED + ended(0)) << name;
         EXPECT_EQ(platform->machine().drive(0)->runningRevision(), "QLR4KAXA") << name;
         EXPECT_EQ(drive(3).runningRevision(), "QLR2KAXA") << name;
-        EXPECT_EQ(requestsOf(sim::RequestKind::Identify), 2u) << name;  // the inbox drive's
+        EXPECT_EQ(requestsOf(sim::RequestKind::Identify).size(), 2u) << name;  // the inbox drive's
     }
 }
 
@@ -268,7 +226,7 @@ TEST_F(RstRun, UnopenableControllerAtUpdate) {
     run(machine);
     EXPECT_EQ(platform->output(), STARTED + banner("No", "VQX7B2R00000000003") +
                                       "  [ERROR] Failed to get disk handle: 0x5\n\n" + ended(1));
-    EXPECT_EQ(requestsOf(sim::RequestKind::Download), 0u);
+    EXPECT_EQ(requestsOf(sim::RequestKind::Download).size(), 0u);
 }
 
 TEST_F(RstRun, MemberWithoutDriveIsNotUpdated) {

@@ -1,73 +1,37 @@
 // Whole runs on machines with the Intel VROC driver: the example machines and variations of
 // them, checked by what the program prints and sends and what every drive holds afterwards.
-#include <gtest/gtest.h>
-
-#include "app/ImageCatalogue.h"
-#include "app/Run.h"
-#include "../TestSupport.h"
-#include "../platform/SimTestSupport.h"
+#include "RunSupport.h"
+#include "../FakeDevices.h"
 
 namespace velo {
 namespace {
 
 using nlohmann::json;
-
-json example(const std::string& name) {
-    return json::parse(test::exampleText(name));
-}
+using test::DOWNLOADED;
+using test::ended;
+using test::example;
+using test::get32;
+using test::STARTED;
 
 std::string banner(const std::string& serial) {
-    return "\n---------------------------------------------\n"
-           " Firmware Download | Target Disk Information \n"
-           "---------------------------------------------\n"
-           " Driver : VROC Driver\n"
-           " Model Number : VANTORA QX7B2 1TB                       \n"
-           " Serial Number : " +
-           serial +
-           "  \n"
-           " Current FW : QLR2KAXA\n"
-           " Updated FW : QLR4KAXA\n"
-           "---------------------------------------------\n";
+    return test::banner(" Driver : VROC Driver\n", serial);
 }
 
-const std::string STARTED = "\n >> VELO Started \n\n";
-const std::string DOWNLOADED = "\n  [PASS] Firmware download succeeded.\n";
 const std::string COMMITTED = "  [PASS] Firmware activation succeeded. Please reboot computer.\n\n";
-
-std::string ended(int code) {
-    return "\n >> VELO Ended (Return Code : " + std::to_string(code) + ")\n\n";
-}
 
 std::string member(const std::string& serial, const char* id) {
     return "\nSerial: " + serial + "  \nvrocDiskId:" + id + "\nRaidVROC\n";
 }
 
-std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-class VrocRun : public ::testing::Test {
+class VrocRun : public test::SimulatedRun {
 protected:
-    void TearDown() override { unloadFirmwareImage(); }
-
-    void run(const json& machine) {
-        platform = std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(machine));
-        RunOptions options;
-        options.silent = true;
-        EXPECT_EQ(runVelo(*platform, options), 0);
-    }
     sim::NvmeDrive& drive(std::uint32_t diskId) { return *platform->machine().vrocDrive(diskId); }
     // The new image waits in slot 2 for the next reset, which then runs it.
     void expectPendingImage(std::uint32_t diskId) {
         sim::NvmeDrive& target = drive(diskId);
-        auto held = target.slotImage(2);
-        auto image = embeddedImage(1);
-        EXPECT_TRUE(std::equal(held.begin(), held.end(), image.begin(), image.end())) << diskId;
+        EXPECT_TRUE(holdsImage(target, 2, 1)) << diskId;
         EXPECT_EQ(target.pendingSlot(), std::optional<std::uint8_t>(2)) << diskId;
         EXPECT_EQ(target.runningRevision(), "QLR2KAXA") << diskId;
-    }
-    std::vector<sim::RequestRecord> requestsOf(sim::RequestKind kind) const {
-        return platform->machine().requestsOfKind(kind);
     }
     // (path, share) of every open of a SCSI port.
     std::vector<std::pair<std::wstring, std::uint32_t>> portOpens() const {
@@ -78,8 +42,6 @@ protected:
         }
         return opens;
     }
-
-    std::unique_ptr<sim::SimPlatform> platform;
 };
 
 TEST_F(VrocRun, RaidVolumeOfTwoMembersOnPort2) {

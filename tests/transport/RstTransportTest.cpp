@@ -17,6 +17,7 @@
 namespace velo {
 namespace {
 
+using test::get32;
 using test::putLe;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -32,18 +33,6 @@ Bytes layout(std::size_t size, std::initializer_list<std::pair<std::size_t, Byte
 
 Bytes text(const char* ascii, std::size_t length) {
     return Bytes(ascii, ascii + length);
-}
-
-// A patterned image whose every chunk differs.
-Bytes testImage(std::size_t size = 0x200000) {
-    Bytes image(size);
-    for (std::size_t i = 0; i < size; ++i)
-        image[i] = static_cast<std::uint8_t>(i * 13 + (i >> 12));
-    return image;
-}
-
-std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 // The RST driver as the tests script it: identify data for every path id, a status or a
@@ -142,13 +131,7 @@ protected:
         console.flush();
         return result;
     }
-    // The lines after the target banner.
-    std::string stepLines() const {
-        const std::string rule = "---------------------------------------------\n";
-        const auto end = platform.output.rfind(rule);
-        return end == std::string::npos ? platform.output
-                                        : platform.output.substr(end + rule.size());
-    }
+    std::string stepLines() const { return test::afterBanner(platform.output); }
     std::vector<std::uint8_t> pathIdsIdentified() const {
         std::vector<std::uint8_t> ids;
         for (const auto& request : platform.sent) {
@@ -161,7 +144,7 @@ protected:
     test::FakePlatform platform;
     Console console{platform};
     RstPort port;
-    Bytes image = testImage();
+    Bytes image = test::patternedImage();
     DiskList targets;
 };
 
@@ -402,7 +385,10 @@ TEST_F(RstTransport, RaidMembersComeFromTheConfiguration) {
          {1, 2, 3},
          2},
         {"the second call fails", {{false, 0, 4, {1, 2, 3, 4}}, {true, 0, 0, {}}}, {1, 2}, 2},
-        {"the second reply is refused", {{false, 0, 4, {1, 2, 3, 4}}, {false, 1, 0, {}}}, {1, 2}, 2},
+        {"the second reply is refused",
+         {{false, 0, 4, {1, 2, 3, 4}}, {false, 1, 0, {}}},
+         {1, 2},
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

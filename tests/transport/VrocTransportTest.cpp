@@ -15,15 +15,12 @@
 namespace velo {
 namespace {
 
+using test::get32;
 using test::putLe;
 using Bytes = std::vector<std::uint8_t>;
 
 std::wstring scsi(int port) {
     return L"\\\\.\\Scsi" + std::to_wstring(port) + L":";
-}
-
-std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 struct Disk {
@@ -149,12 +146,7 @@ protected:
         console.flush();
         return result;
     }
-    std::string stepLines() const {
-        const std::string rule = "---------------------------------------------\n";
-        const auto end = platform.output.rfind(rule);
-        return end == std::string::npos ? platform.output
-                                        : platform.output.substr(end + rule.size());
-    }
+    std::string stepLines() const { return test::afterBanner(platform.output); }
     std::vector<std::uint32_t> controlCodes() const {
         std::vector<std::uint32_t> codes;
         for (const auto& request : platform.sent)
@@ -167,12 +159,7 @@ protected:
     VrocPort vroc;
     DiskList targets;
     std::int32_t vrocPort = -1;
-    Bytes image = [] {
-        Bytes bytes(0x200000);
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
-        return bytes;
-    }();
+    Bytes image = test::patternedImage();
 };
 
 constexpr std::uint32_t VOLUME_COUNT = 0xE0002014, DISK_COUNT = 0xE0002028,
