@@ -25,8 +25,9 @@ std::span<const std::uint8_t> embeddedImage(int imageNumber);
 // The comparison is exact: case, length and blanks all count.
 std::optional<int> selectImageForRevision(std::wstring_view revision);
 
-// Process-wide image state: empty until loadFirmwareImage runs, then only read.
-extern std::array<std::uint8_t, IMAGE_SIZE> imageBuffer;
+// Process-wide image state: empty until loadFirmwareImage runs, then only read. imageBuffer
+// views the chosen embedded image in place; the image is not copied.
+extern std::span<const std::uint8_t> imageBuffer;
 extern std::wstring updatedFirmwareRevision;
 extern std::wstring toolTitle;
 

@@ -75,9 +75,7 @@ bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        ByteView& request = requests.request();
-        fw::putRequest(request, firmware::FUNCTION_DOWNLOAD);
-        firmware::putDownloadV1(request, fw::DATA, offset, piece);
+        fw::putDownloadRequest(requests.request(), offset, piece);
         if (!requests.send() || requests.status() != firmware::STATUS_SUCCESS)
             return false;
     }

@@ -4,6 +4,7 @@
 // offsets asks fits() first and treats a miss as a malformed reply.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -57,9 +58,25 @@ public:
         auto part = slice(offset, width);
         return {reinterpret_cast<const char*>(part.data()), part.size()};
     }
-    void zero() {
-        if (!bytes_.empty())
-            std::memset(bytes_.data(), 0, bytes_.size());
+    void zero() { zeroFirst(bytes_.size()); }
+    // Zeroes the first `width` bytes, as many as the buffer holds.
+    void zeroFirst(std::size_t width) {
+        width = std::min(width, bytes_.size());
+        if (width != 0)
+            std::memset(bytes_.data(), 0, width);
+    }
+    // Copies source to offset and zeroes every byte after it, so that a buffer filled again
+    // with a shorter piece keeps nothing of the one before. When source does not fit, every
+    // byte from offset on is zeroed.
+    void putBytesThenZero(std::size_t offset, std::span<const std::uint8_t> source) {
+        if (offset >= bytes_.size())
+            return;
+        std::size_t end = offset;
+        if (fits(offset, source.size()) && !source.empty()) {
+            std::memcpy(bytes_.data() + offset, source.data(), source.size());
+            end += source.size();
+        }
+        std::memset(bytes_.data() + end, 0, bytes_.size() - end);
     }
 
 private:
