@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,8 +49,9 @@ struct FirmwareSlot {
     std::uint8_t number = 1;  // 1 to 7
     bool readOnly = false;
     Revision revision{};
-    // The image committed to this slot during the run; empty while it holds its factory image.
-    std::vector<std::uint8_t> image;
+    // The image committed to this slot during the run; none while it holds its factory image.
+    // Slots that took the same bytes share one copy (a run updates many drives with one image).
+    std::shared_ptr<const std::vector<std::uint8_t>> image;
 };
 
 // How the drive is built, as the machine file describes it.
@@ -84,7 +87,8 @@ public:
     // unknown slot.
     std::vector<std::uint8_t> slotImage(std::uint8_t number) const;
 
-    // Staging area: the pieces downloaded since the last commit.
+    // Staging area: the pieces downloaded since the last commit. A commit that takes the
+    // staged image empties it and gives its memory back.
     bool hasStaged() const { return !covered_.empty(); }
     // Staged bytes from offset 0 to the end of the furthest piece; gaps read as zero.
     const std::vector<std::uint8_t>& stagedBytes() const { return staged_; }
@@ -112,11 +116,14 @@ public:
 private:
     FirmwareSlot* findSlot(std::uint8_t number);
     std::uint64_t granularityBytes() const;
+    // Marks [begin, end) downloaded.
+    void cover(std::uint64_t begin, std::uint64_t end);
 
     DriveSetup state_;
     std::optional<std::uint8_t> pending_;
     std::vector<std::uint8_t> staged_;
-    std::vector<bool> covered_;
+    // The byte ranges downloaded, begin -> end, disjoint and not adjacent.
+    std::map<std::uint64_t, std::uint64_t> covered_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces_;
 };
 

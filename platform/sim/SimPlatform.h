@@ -58,7 +58,19 @@ public:
     void setClock(std::optional<LocalTime> time, bool readable = true);
 
 private:
+    // The devices of a set of this kind, in member order.
+    std::shared_ptr<const std::vector<std::size_t>> setMembers(const Guid& interfaceClass,
+                                                               std::uint32_t flags);
+
+    struct SetList {
+        std::uint32_t kind = 0;  // SET_ALL_CLASSES and SET_DEVICE_INTERFACE of the flags
+        Guid interfaceClass;     // none with SET_ALL_CLASSES
+        std::shared_ptr<const std::vector<std::size_t>> members;
+    };
+
     std::unique_ptr<Machine> machine_;
+    std::vector<SetList> setLists_;
+    std::size_t listedDevices_ = 0;
     Echo echo_;
     std::string output_;
     std::vector<ShownMessage> messages_;

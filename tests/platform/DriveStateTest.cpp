@@ -107,7 +107,7 @@ TEST(DriveState, SwitchToExistingFirmwareNeedsNoDownload) {
 
 // The default machine takes the expected run from start to end.
 TEST(DriveState, DefaultMachineRunUpdatesItsDriveWithImage1) {
-    SimPlatform platform(loadDefaultMachine());
+    SimPlatform platform(testing::withHistory(loadDefaultMachine()));
     platform.setClock(LocalTime{2024, 5, 1, 10, 20, 30});
     RunOptions options;
     options.silent = true;
