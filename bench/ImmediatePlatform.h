@@ -14,22 +14,25 @@
 namespace velo::bench {
 
 class ImmediateDevice : public DeviceFile {
+    static constexpr std::size_t FUNCTION = fw::BLOCK + firmware::BLOCK_FUNCTION;
+    static constexpr std::size_t INFO_END =
+        fw::DATA + firmware::INFO_SLOTS + firmware::SLOT_ENTRY_SIZE;
+
 public:
     explicit ImmediateDevice(std::uint64_t& requests) : requests_(requests) {}
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer, std::uint32_t,
                           std::uint32_t outputLength) override {
         ++requests_;
-        if (controlCode == srb::IOCTL_SCSI_MINIPORT && buffer.size() >= srb::SIZE) {
-            ByteView request(buffer);
-            request.putU32(srb::RETURN_CODE, 0);
-            if (std::memcmp(buffer.data() + srb::SIGNATURE, fw::SIGNATURE.data(), 8) == 0 &&
-                request.u32(fw::BLOCK + firmware::BLOCK_FUNCTION) == firmware::FUNCTION_GET_INFO) {
-                const std::size_t info = request.u32(fw::BLOCK_DATA_OFFSET);
-                request.putU8(info + firmware::INFO_UPGRADE_SUPPORT, 1);
-                request.putU8(info + firmware::INFO_SLOT_COUNT, 1);
-                request.putU8(info + firmware::INFO_SLOTS + firmware::SLOT_NUMBER, 2);
-                request.putU8(info + firmware::INFO_SLOTS + firmware::SLOT_READ_ONLY, 0);
+        if (controlCode == srb::IOCTL_SCSI_MINIPORT && buffer.size() >= INFO_END) {
+            std::memset(buffer.data() + srb::RETURN_CODE, 0, 4);
+            if (buffer[FUNCTION] == firmware::FUNCTION_GET_INFO &&
+                std::memcmp(buffer.data() + srb::SIGNATURE, fw::SIGNATURE.data(), 8) == 0) {
+                // The transport's request asks for the information at fw::DATA.
+                buffer[fw::DATA + firmware::INFO_UPGRADE_SUPPORT] = 1;
+                buffer[fw::DATA + firmware::INFO_SLOT_COUNT] = 1;
+                buffer[fw::DATA + firmware::INFO_SLOTS + firmware::SLOT_NUMBER] = 2;
+                buffer[fw::DATA + firmware::INFO_SLOTS + firmware::SLOT_READ_ONLY] = 0;
             }
         }
         return {true, outputLength, 0};

@@ -36,17 +36,13 @@ void printHandleError(Io& io, std::uint32_t error) {
                       << lineEnd;
 }
 
-bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply) {
+void printDownloadRefused(Io& io, const ControlResult& result, const ByteView& reply) {
     if (!result.ok) {
         io.console.printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n", result.error);
-        return false;
+        return;
     }
-    if (const std::uint32_t status = srb::returnCode(reply); status != 0) {
-        io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
-                             static_cast<int>(status));
-        return false;
-    }
-    return true;
+    io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
+                         static_cast<int>(srb::returnCode(reply)));
 }
 
 int finishDownload(Io& io, bool failed) {

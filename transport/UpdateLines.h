@@ -8,6 +8,7 @@
 #include "discovery/DiskRecord.h"
 #include "platform/Io.h"
 #include "platform/Platform.h"
+#include "transport/SrbIoControl.h"
 #include "transport/bytes.h"
 
 namespace velo {
@@ -22,9 +23,17 @@ void printTargetBanner(Io& io, const DiskRecord& disk, BannerDriver driver,
 
 // The line of a controller or port that did not open for the update.
 void printHandleError(Io& io, std::uint32_t error);
+// The line of a download request that was not accepted: its call failed, or its ReturnCode is
+// not 0.
+void printDownloadRefused(Io& io, const ControlResult& result, const ByteView& reply);
 // Judges one download request by its call, then by the ReturnCode of the reply, and prints the
-// line of a failure. True when the request was accepted.
-bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply);
+// line of a failure. True when the request was accepted. Inline: it runs once per chunk.
+inline bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply) {
+    if (result.ok && srb::returnCode(reply) == 0)
+        return true;
+    printDownloadRefused(io, result, reply);
+    return false;
+}
 // Ends a download step: an empty line, then its PASS or FAIL line. 0 accepted, 1 failed.
 int finishDownload(Io& io, bool failed);
 // The line of an activation request whose call failed.

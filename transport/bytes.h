@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -76,24 +77,32 @@ public:
             std::memcpy(bytes_.data() + offset, source.data(), source.size());
             end += source.size();
         }
-        std::memset(bytes_.data() + end, 0, bytes_.size() - end);
+        if (end < bytes_.size())
+            std::memset(bytes_.data() + end, 0, bytes_.size() - end);
     }
 
 private:
+    // On a little-endian host (both builds) a field is one copy of the value's low bytes.
     std::uint64_t get(std::size_t offset, std::size_t width) const {
         if (!fits(offset, width))
             return 0;
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < width; ++i) {
-            value |= static_cast<std::uint64_t>(bytes_[offset + i]) << (8 * i);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&value, bytes_.data() + offset, width);
+        } else {
+            for (std::size_t i = 0; i < width; ++i)
+                value |= static_cast<std::uint64_t>(bytes_[offset + i]) << (8 * i);
         }
         return value;
     }
     void put(std::size_t offset, std::size_t width, std::uint64_t value) {
         if (!fits(offset, width))
             return;
-        for (std::size_t i = 0; i < width; ++i) {
-            bytes_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(bytes_.data() + offset, &value, width);
+        } else {
+            for (std::size_t i = 0; i < width; ++i)
+                bytes_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
         }
     }
 
