@@ -72,10 +72,20 @@ SlotChoice chooseSlot(FirmwareRequests& requests) {
 // Sends the image in rising offset order; the last piece carries only the bytes that remain.
 bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
               std::uint32_t chunk) {
+    ByteView& request = requests.request();
+    RequestFront front(request.bytes(), fw::REQUEST_OVERHEAD);
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        fw::putDownloadRequest(requests.request(), offset, piece);
+        if (piece.size() == chunk && front.kept()) {
+            front.takeBack();
+            request.putU64(fw::DATA + firmware::DOWNLOAD_OFFSET, offset);
+            request.putBytesThenZero(fw::REQUEST_OVERHEAD, piece);
+        } else {
+            fw::putDownloadRequest(request, offset, piece);
+            if (piece.size() == chunk)
+                front.keep();
+        }
         if (!requests.send() || requests.status() != firmware::STATUS_SUCCESS)
             return false;
     }

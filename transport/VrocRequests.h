@@ -131,6 +131,9 @@ inline void putDownloadRequest(ByteView request, std::uint32_t diskId, std::uint
     request.putBytesThenZero(nvmept::DATA_BUFFER, piece);
 }
 
+// The field of a download request that tells the image offset, in dwords (CDW11).
+inline constexpr std::size_t DOWNLOAD_DWORD_OFFSET = nvmept::NVME_CMD + nvme::COMMAND_CDW11;
+
 // The Firmware Commit of the downloaded image to slot 2, active at the next reset.
 inline void putCommitRequest(ByteView request, std::uint32_t diskId) {
     putPassThrough(request, FIRMWARE_TIMEOUT_SECONDS, diskId, nvmept::DIRECTION_HOST_TO_DEVICE, 0,
