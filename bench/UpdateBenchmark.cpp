@@ -14,8 +14,6 @@
 // decode every request and the drive stages the image; ratio against the same lower bound.
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -25,6 +23,7 @@
 #include "app/ImageCatalogue.h"
 #include "bench/BenchMachines.h"
 #include "bench/ImmediatePlatform.h"
+#include "bench/ThreadClock.h"
 #include "platform/Console.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
@@ -39,16 +38,6 @@
 namespace velo::bench {
 namespace {
 
-// The CPU time of this thread.
-struct ThreadClock {
-    using duration = std::chrono::nanoseconds;
-    using time_point = std::chrono::time_point<ThreadClock>;
-    static time_point now() {
-        timespec now{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        return time_point(std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec));
-    }
-};
 using Clock = ThreadClock;
 using Update = std::function<int(Io&, const DiskRecord&, const UpdateImage&)>;
 
@@ -101,10 +90,6 @@ void copyOnly(std::span<const std::uint8_t> image, std::size_t chunk, const Stac
         benchmark::ClobberMemory();
     }
     benchmark::DoNotOptimize(buffer.data());
-}
-
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
 }
 
 // Runs the update once per iteration on the platform that makePlatform gives (made outside the
