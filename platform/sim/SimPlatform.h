@@ -49,7 +49,8 @@ public:
     bool writeTextFile(const std::wstring& path, std::string_view text) override;
 
     // The machine, for what a test asks after a run: drive(n) for what a drive holds,
-    // requests() and opens() for everything the machine received.
+    // requests() and opens() for everything the machine received (once the test asked it to
+    // keep that history), requestCount() for how many requests of each kind.
     Machine& machine() { return *machine_; }
     const std::string& output() const { return output_; }
     const std::vector<ShownMessage>& messages() const { return messages_; }
