@@ -82,6 +82,22 @@ struct TracingPlatform::Shared {
         if (sink)
             sink(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
+
+    // The line of a released set or a closed file, written from destructors: built in a fixed
+    // buffer, the same bytes write() would give, and never throwing. A sink that fails here
+    // loses this one line rather than ending the process.
+    void writeRelease(const char* operation, const char* idField, std::uint32_t id) noexcept {
+        char text[96];
+        const int length =
+            std::snprintf(text, sizeof text, R"({"seq":%llu,"op":"%s","%s":%u})",
+                          static_cast<unsigned long long>(++sequence), operation, idField, id);
+        if (!sink || length <= 0 || static_cast<std::size_t>(length) >= sizeof text)
+            return;
+        try {
+            sink(std::string_view(text, static_cast<std::size_t>(length)));
+        } catch (...) {
+        }
+    }
 };
 
 namespace {
@@ -94,9 +110,7 @@ public:
 
     ~TracingDeviceInfoSet() override {
         inner_.reset();
-        Line line = shared_->begin("releaseDeviceInfoSet");
-        line["set"] = id_;
-        shared_->write(line);
+        shared_->writeRelease("releaseDeviceInfoSet", "set", id_);
     }
 
     std::optional<std::uint32_t> deviceAt(std::uint32_t index) override {
@@ -186,9 +200,7 @@ public:
 
     ~TracingDeviceFile() override {
         inner_.reset();
-        Line line = shared_->begin("closeDevice");
-        line["file"] = id_;
-        shared_->write(line);
+        shared_->writeRelease("closeDevice", "file", id_);
     }
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
@@ -334,14 +346,23 @@ void TracingPlatform::writeOutput(std::string_view bytes) {
     shared_->write(line);
 }
 
-bool TracingPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
-    bool ok = inner_.writeTextFile(path, text);
+void TracingPlatform::writeErrorOutput(std::string_view bytes) {
+    inner_.writeErrorOutput(bytes);
+    Line line = shared_->begin("writeErrorOutput");
+    line["text"] = std::string(bytes);
+    shared_->write(line);
+}
+
+FileWriteResult TracingPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
+    FileWriteResult result = inner_.writeTextFile(path, text);
     Line line = shared_->begin("writeTextFile");
     line["path"] = toUtf8(path);
     line["length"] = text.size();
-    line["result"] = ok ? "ok" : "failed";
+    line["result"] = result.ok ? "ok" : "failed";
+    if (!result.ok)
+        line["failure"] = result.failure;
     shared_->write(line);
-    return ok;
+    return result;
 }
 
 }  // namespace velo

@@ -17,11 +17,6 @@
 
 namespace {
 
-// Exit status of a process that could not run at all (a build whose Windows identifiers are
-// wrong, or a failure nothing in the run could handle): ERROR_INTERNAL_ERROR. A run that
-// starts ends with the launcher's status instead.
-constexpr int EXIT_INTERNAL_ERROR = 1359;
-
 void writeStderr(std::string_view text) {
     velo::writeStandardStream(velo::StandardStream::Error, text);
 }
@@ -41,19 +36,22 @@ bool identifiersMatchSdk() {
 
 // The arguments without the program name, split as the system splits them.
 bool splitArguments(const wchar_t* commandLine, std::vector<std::wstring>& args) {
+    struct LocalFreer {
+        void operator()(wchar_t** block) const { LocalFree(block); }
+    };
     int count = 0;
-    wchar_t** argv = CommandLineToArgvW(commandLine, &count);
-    if (argv == nullptr)
+    // Owned at once: copying the arguments may throw, and the block is freed on that path too.
+    std::unique_ptr<wchar_t*, LocalFreer> argv(CommandLineToArgvW(commandLine, &count));
+    if (!argv)
         return false;
     for (int i = 1; i < count; ++i)
-        args.emplace_back(argv[i]);
-    LocalFree(argv);
+        args.emplace_back(argv.get()[i]);
     return true;
 }
 
 int run() {
     if (!identifiersMatchSdk())
-        return EXIT_INTERNAL_ERROR;
+        return velo::EXIT_INTERNAL_ERROR;
 
     const wchar_t* commandLine = GetCommandLineW();
     std::vector<std::wstring> args;
@@ -85,5 +83,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     } catch (...) {
         writeStderr("velo: internal error\n");
     }
-    return EXIT_INTERNAL_ERROR;
+    return velo::EXIT_INTERNAL_ERROR;
 }
