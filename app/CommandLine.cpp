@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <set>
+
 #include "platform/Text.h"
 
 namespace velo {
@@ -18,8 +20,14 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
                       CommandLine& parsed, std::string& error) {
     parsed = CommandLine{};
     parsed.run.inputCommand = argumentText;
+    std::set<std::wstring> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::wstring name = lowerAscii(args[i]);
+        if (isSwitchName(args[i]) && !seen.insert(name).second) {
+            // Which of two values was meant cannot be known; neither is taken.
+            error = "switch " + toUtf8(args[i]) + " is given more than once";
+            return false;
+        }
         std::wstring* value = nullptr;
         if (name == L"/s") {
             parsed.run.silent = true;

@@ -1,7 +1,12 @@
 #include "app/Launch.h"
 
+#include <exception>
+#include <iterator>
+#include <utility>
+
 #include "app/CommandLine.h"
 #include "app/Run.h"
+#include "platform/LocalFiles.h"
 #include "platform/Text.h"
 #include "platform/TracingPlatform.h"
 #include "platform/sim/Machine.h"
@@ -9,8 +14,31 @@
 
 namespace velo {
 
-int launch(const std::vector<std::wstring>& args, const std::wstring& argumentText,
-           const LaunchHooks& hooks) {
+namespace {
+
+// The files a run reads or replaces must be distinct: a trace or log written over the machine
+// file would destroy it, and one written over the other would leave neither. Empty: they are.
+std::string sameFileNamedTwice(const CommandLine& commandLine) {
+    const std::pair<const char*, const std::wstring*> files[] = {
+        {"/machine", &commandLine.machineFile},
+        {"/log", &commandLine.run.logFilePath},
+        {"/trace", &commandLine.traceFile},
+    };
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        for (std::size_t j = i + 1; j < std::size(files); ++j) {
+            const std::wstring& first = *files[i].second;
+            const std::wstring& second = *files[j].second;
+            if (!first.empty() && !second.empty() && namesSameFile(first, second)) {
+                return std::string(files[i].first) + " and " + files[j].first +
+                       " name the same file: " + toUtf8(second);
+            }
+        }
+    }
+    return {};
+}
+
+int launchChecked(const std::vector<std::wstring>& args, const std::wstring& argumentText,
+                  const LaunchHooks& hooks) {
     CommandLine commandLine;
     std::string error;
     if (!parseCommandLine(args, argumentText, commandLine, error)) {
@@ -20,6 +48,10 @@ int launch(const std::vector<std::wstring>& args, const std::wstring& argumentTe
     if (commandLine.showUsage) {
         hooks.writeStdout(usageText());
         return 0;
+    }
+    if (error = sameFileNamedTwice(commandLine); !error.empty()) {
+        hooks.writeStderr("velo: " + error + "\n");
+        return EXIT_BAD_COMMAND_LINE;
     }
 
     std::unique_ptr<sim::Machine> machine;
@@ -54,6 +86,21 @@ int launch(const std::vector<std::wstring>& args, const std::wstring& argumentTe
         return runVelo(tracing, commandLine.run);
     }
     return runVelo(*platform, commandLine.run);
+}
+
+}  // namespace
+
+int launch(const std::vector<std::wstring>& args, const std::wstring& argumentText,
+           const LaunchHooks& hooks) {
+    try {
+        return launchChecked(args, argumentText, hooks);
+    } catch (const std::exception& error) {
+        // Nothing in the run throws on purpose; if something does, say so rather than abort.
+        hooks.writeStderr(std::string("velo: internal error: ") + error.what() + "\n");
+    } catch (...) {
+        hooks.writeStderr("velo: internal error\n");
+    }
+    return EXIT_INTERNAL_ERROR;
 }
 
 }  // namespace velo

@@ -12,6 +12,11 @@
 
 namespace velo {
 
+// Exit status of a run that could not go on: a failure nothing in the run could handle, or a
+// build whose Windows identifiers are wrong. Below 256, so that it reads the same on Linux,
+// which keeps only the low 8 bits of a status (the sysexits value for an internal error).
+inline constexpr int EXIT_INTERNAL_ERROR = 70;
+
 struct LaunchHooks {
     std::function<std::unique_ptr<Platform>()> defaultPlatform;  // the machine without /machine
     std::function<void(std::string_view)> writeStdout;
@@ -19,7 +24,8 @@ struct LaunchHooks {
 };
 
 // args: the arguments without the program name; argumentText: as typed. Returns the exit
-// status: 0, or 87 for a bad command line or machine file (nothing is run then).
+// status: 0, or 87 for a bad command line or machine file (nothing is run then), or
+// EXIT_INTERNAL_ERROR, with a line on standard error, when the run ends on an exception.
 int launch(const std::vector<std::wstring>& args, const std::wstring& argumentText,
            const LaunchHooks& hooks);
 

@@ -44,8 +44,17 @@ TEST(CommandLine, UsageSwitch) {
 
 TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
     const std::vector<std::vector<std::wstring>> bad = {
-        {L"/x"},          {L"s"},        {L"/s", L"extra"},          {L"/log"}, {L"/log", L""},
-        {L"/log", L"/S"}, {L"/machine"}, {L"/trace", L"/log", L"f"}, {L"-s"},
+        {L"/x"},
+        {L"s"},
+        {L"/s", L"extra"},
+        {L"/log"},
+        {L"/log", L""},
+        {L"/log", L"/S"},
+        {L"/machine"},
+        {L"/trace", L"/log", L"f"},
+        {L"-s"},
+        {L"/s", L"/S"},
+        {L"/log", L"a", L"/LOG", L"b"},
     };
     for (const auto& args : bad) {
         CommandLine parsed;

@@ -49,6 +49,47 @@ check "bad machine file exits 87" test $? -eq 87
 check "bad machine file is named" contains "$scratch/err" "bad.json"
 check "bad machine file runs nothing" test ! -s "$scratch/out"
 
+# Outside input that is not a machine file: refused with 87 and one line naming the file and what
+# is wrong, before anything runs.
+mkdir -p "$scratch/folder.json"
+head -c $((4 * 1024 * 1024 + 1)) /dev/zero | tr '\0' ' ' > "$scratch/huge.json"
+printf '{ "format": "velo-machine", "version": 1, "description": "caf\xe9" }' > "$scratch/latin1.json"
+printf '{ "format": "velo-machine",\n  "version": }' > "$scratch/broken.json"
+while IFS='|' read -r file expected; do
+    "$velo" /s /machine "$file" /log "$scratch/never.log" >"$scratch/out" 2>"$scratch/err"
+    check "$file exits 87" test $? -eq 87
+    check "$file: one line naming it" test "$(cat "$scratch/err")" = "velo: $file: $expected"
+    check "$file runs nothing" test ! -s "$scratch/out"
+done <<EOF
+$scratch/absent.json|cannot be opened: No such file or directory
+$scratch/folder.json|is a directory, not a file
+/dev/zero|is larger than 4194304 bytes
+$scratch/huge.json|is larger than 4194304 bytes
+$scratch/latin1.json|is not UTF-8 text (byte offset 61)
+$scratch/broken.json|is not valid JSON (line 2, column 14)
+EOF
+check "refused machine files write no log" test ! -e "$scratch/never.log"
+
+# The files a run reads and writes must differ, and a switch is given once.
+cp "$empty" "$scratch/m.json"
+for bad in "/machine m.json /trace m.json" "/machine m.json /log ./m.json" \
+           "/log r.log /trace $scratch/r.log" "/s /s" "/log a.log /LOG b.log"; do
+    # shellcheck disable=SC2086
+    (cd "$scratch" && "$velo" $bad >"$scratch/out" 2>"$scratch/err")
+    check "'$bad' exits 87" test $? -eq 87
+    check "'$bad' says why" grep -qE "name the same file|more than once" "$scratch/err"
+    check "'$bad' prints nothing on stdout" test ! -s "$scratch/out"
+done
+check "machine file left intact" cmp -s "$empty" "$scratch/m.json"
+check "no log or trace written" test ! -e "$scratch/r.log" -a ! -e "$scratch/a.log"
+
+# A log that cannot be written leaves the run and its status as they are, and says so.
+"$velo" /s /machine "$empty" /log "$scratch/no-such-folder/r.log" >"$scratch/out" 2>"$scratch/err"
+check "unwritable log: status unchanged" test $? -eq 0
+check "unwritable log: run ends" grep -qxF ' >> VELO Ended (Return Code : 1)' "$scratch/out"
+check "unwritable log: reason on stderr" test "$(cat "$scratch/err")" = \
+    "velo: the result log $scratch/no-such-folder/r.log cannot be written: No such file or directory"
+
 "$velo" '/?' >"$scratch/out" 2>&1
 check "usage exits 0" test $? -eq 0
 check "usage printed" contains "$scratch/out" "/machine FILE"
