@@ -168,6 +168,33 @@ else
     fail "bad command line with /log: status $(status_of bogus_log), log $( [[ -e $bogus_log ]] && echo written || echo absent)"
 fi
 
+# --- Files named twice, outside input refused, a log that cannot be written ---
+machine_copy="$scratch/same.json"
+cp -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples/default.json" "$machine_copy"
+before=$(file_bytes "$machine_copy")
+# The same file in another spelling: another letter case and a relative path.
+run_velo same_file /s /machine "$(windows_path "$machine_copy")" /trace SAME.JSON
+if [[ $(status_of same_file) == 87 && $(file_bytes "$machine_copy") == "$before" ]] &&
+   grep -qF 'name the same file' "$scratch/same_file.err"; then
+    pass "/machine and /trace naming one file: 87, the machine file intact"
+else
+    fail "/machine and /trace naming one file: status $(status_of same_file), $(head -c 200 "$scratch/same_file.err")"
+fi
+mkdir -p -- "$scratch/folder.json"
+run_velo folder_machine /s /machine folder.json
+if [[ $(status_of folder_machine) == 87 && $(cat "$scratch/folder_machine.err") == "velo: folder.json: is a directory, not a file" ]]; then
+    pass "a directory as machine file: 87 and one line"
+else
+    fail "a directory as machine file: status $(status_of folder_machine), $(head -c 200 "$scratch/folder_machine.err")"
+fi
+run_velo unwritable_log /s /log 'no-such-folder\r.log'
+if [[ $(status_of unwritable_log) == 0 ]] &&
+   grep -qF 'velo: the result log no-such-folder\r.log cannot be written: No such file or directory' "$scratch/unwritable_log.err"; then
+    pass "a log that cannot be written: status 0, the reason on standard error"
+else
+    fail "a log that cannot be written: status $(status_of unwritable_log), $(head -c 200 "$scratch/unwritable_log.err")"
+fi
+
 # --- A simulated machine, traced: the same core on the Windows build ---
 examples=$(realpath -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples")
 trace="$scratch/default trace.jsonl"
