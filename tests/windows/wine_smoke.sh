@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Smoke test of velo.exe under wine: a run on a machine without any supported drive, its log
-# file, a bad command line, the executable's imports, and the Windows backend's own test
+# file, a bad command line, the executable's imports, the Windows backend's own test
 # program (velo_win32_backend_test.exe of the same build) against wine's SetupAPI and named
-# pipes. Exits 77 (skipped) when velo.exe is not built.
+# pipes, and a copy signed with a throwaway certificate. Exits 77 (skipped) when velo.exe is not built.
 #
 # Usage: wine_smoke.sh VELO_EXE SCRATCH_DIR [WINEPREFIX_DIR]
 #   VELO_EXE        the velo.exe of the windows build
@@ -248,6 +248,40 @@ if [[ -f $backend_test ]]; then
     fi
 else
     fail "backend test not built: $backend_test"
+fi
+
+# --- Signing: a throwaway certificate signs a copy, which verifies and still runs ---
+signing="$scratch/signing"
+rm -rf -- "$signing" && mkdir -p -- "$signing"
+if openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VELO test signer" \
+       -addext "extendedKeyUsage=codeSigning" -keyout "$signing/key.pem" -out "$signing/cert.pem" \
+       >/dev/null 2>&1 &&
+   "$(dirname -- "${BASH_SOURCE[0]}")/../../scripts/sign-velo" "$signing/cert.pem" "$signing/key.pem" \
+       "$velo_exe" "$signing/velo.exe"; then
+    if osslsigncode verify -CAfile "$signing/cert.pem" -in "$signing/velo.exe" >"$signing/verify.out" 2>&1; then
+        pass "the signed copy verifies against its certificate"
+    else
+        fail "the signed copy does not verify: $(tail -n 3 "$signing/verify.out")"
+    fi
+    # One byte of the program changed after signing: the signature must no longer hold.
+    cp -- "$signing/velo.exe" "$signing/tampered.exe"
+    byte=$(od -An -tu1 -j 4096 -N 1 "$signing/tampered.exe")
+    printf "\\x$(printf %02x $(( byte ^ 1 )))" |
+        dd of="$signing/tampered.exe" bs=1 seek=4096 conv=notrunc status=none
+    if ! osslsigncode verify -CAfile "$signing/cert.pem" -in "$signing/tampered.exe" >/dev/null 2>&1; then
+        pass "a signed copy changed afterwards fails verification"
+    else
+        fail "a signed copy changed afterwards still verifies"
+    fi
+    (cd -- "$scratch" && "$wine" "$signing/velo.exe" /s /machine \
+        "$(windows_path "$examples/default.json")" </dev/null >signed.out 2>signed.err)
+    if [[ $? == 0 ]] && grep -qF ' >> VELO Ended (Return Code : 0)' "$scratch/signed.out"; then
+        pass "the signed copy runs under wine"
+    else
+        fail "the signed copy under wine: $(head -c 300 "$scratch/signed.out" "$scratch/signed.err")"
+    fi
+else
+    fail "velo.exe could not be signed with a throwaway certificate"
 fi
 
 echo "$passed passed, $failed failed"
