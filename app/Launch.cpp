@@ -5,8 +5,10 @@
 #include <utility>
 
 #include "app/CommandLine.h"
+#include "app/List.h"
 #include "app/Run.h"
 #include "platform/LocalFiles.h"
+#include "platform/ReplayPlatform.h"
 #include "platform/Text.h"
 #include "platform/TracingPlatform.h"
 #include "platform/sim/Machine.h"
@@ -23,6 +25,8 @@ std::string sameFileNamedTwice(const CommandLine& commandLine) {
         {"/machine", &commandLine.machineFile},
         {"/log", &commandLine.run.logFilePath},
         {"/trace", &commandLine.traceFile},
+        {"/json", &commandLine.run.jsonFilePath},
+        {"/replay", &commandLine.replayFile},
     };
     for (std::size_t i = 0; i < std::size(files); ++i) {
         for (std::size_t j = i + 1; j < std::size(files); ++j) {
@@ -74,18 +78,52 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
         }
     }
 
+    std::unique_ptr<ReplayPlatform> replay;
+    if (!commandLine.replayFile.empty()) {
+        replay = ReplayPlatform::fromFile(commandLine.replayFile, error,
+                                          ReplayEcho{hooks.writeStdout, hooks.writeStderr});
+        if (!replay) {
+            hooks.writeStderr("velo: " + error + "\n");
+            return EXIT_BAD_COMMAND_LINE;
+        }
+    }
+    if (hooks.announceSimulation && (machine || replay)) {
+        hooks.writeStderr("velo: simulated run on " +
+                          toUtf8(machine ? commandLine.machineFile : commandLine.replayFile) +
+                          "; no device is touched\n");
+    }
+
     std::unique_ptr<Platform> platform;
     if (machine) {
         platform = std::make_unique<sim::SimPlatform>(
             std::move(machine), sim::Echo{hooks.writeStdout, hooks.writeStderr});
-    } else {
+    } else if (!replay) {
         platform = hooks.defaultPlatform();
     }
-    if (trace) {
-        TracingPlatform tracing(*platform, trace->sink());
-        return runVelo(tracing, commandLine.run);
+    Platform& base = replay ? static_cast<Platform&>(*replay) : *platform;
+    auto runOn = [&](Platform& target) {
+        return commandLine.run.listOnly ? listTargets(target, commandLine.run)
+                                        : runVelo(target, commandLine.run);
+    };
+
+    int status = 0;
+    try {
+        if (trace) {
+            TracingPlatform tracing(base, trace->sink());
+            status = runOn(tracing);
+        } else {
+            status = runOn(base);
+        }
+    } catch (const ReplayDeparture&) {
+        // Told below: finish() keeps the first departure.
     }
-    return runVelo(*platform, commandLine.run);
+    if (replay) {
+        if (auto departure = replay->finish()) {
+            hooks.writeStderr("velo: the run departs from its recording: " + *departure + "\n");
+            return EXIT_BAD_COMMAND_LINE;
+        }
+    }
+    return status;
 }
 
 }  // namespace

@@ -21,11 +21,16 @@ struct LaunchHooks {
     std::function<std::unique_ptr<Platform>()> defaultPlatform;  // the machine without /machine
     std::function<void(std::string_view)> writeStdout;
     std::function<void(std::string_view)> writeStderr;
+    // Whether a run on a simulated or replayed machine says so on standard error (velo.exe,
+    // whose default is the real machine).
+    bool announceSimulation = false;
 };
 
 // args: the arguments without the program name; argumentText: as typed. Returns the exit
-// status: 0, or 87 for a bad command line or machine file (nothing is run then), or
-// EXIT_INTERNAL_ERROR, with a line on standard error, when the run ends on an exception.
+// status: 0 (with /exitcode, the deployment status of the run), or 87 for a bad command line,
+// machine file or recording (nothing is run then) and for a replay that departs from its
+// recording, or EXIT_INTERNAL_ERROR, with a line on standard error, when the run ends on an
+// exception.
 int launch(const std::vector<std::wstring>& args, const std::wstring& argumentText,
            const LaunchHooks& hooks);
 

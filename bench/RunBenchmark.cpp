@@ -87,7 +87,9 @@ void rstUpdate(benchmark::State& state) {
              makeCandidate(L"\\\\?\\pci#ven_8086&dev_a77f&subsys_00008086&rev_00#3&11583659&0&b8#"
                            L"{2accfe60-c130-11d2-b082-00a0c91efb8b}",
                            DriverKind::RstPassThrough, 3),
-             rstUpdateDisk);
+             [](Io& io, const DiskRecord& target, const UpdateImage& image) {
+                 return rstUpdateDisk(io, target, image);
+             });
 }
 BENCHMARK(rstUpdate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
 

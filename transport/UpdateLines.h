@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "discovery/DiskRecord.h"
@@ -23,8 +24,9 @@ void printTargetBanner(Io& io, const DiskRecord& disk, BannerDriver driver,
 // The line of a controller or port that did not open for the update.
 void printHandleError(Io& io, std::uint32_t error);
 // Judges one download request by its call, then by the ReturnCode of the reply, and prints the
-// line of a failure. True when the request was accepted.
-bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply);
+// line of a failure. True when the request was accepted; otherwise failure tells why.
+bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply,
+                             std::optional<UpdateFailure>& failure);
 // Ends a download step: an empty line, then its PASS or FAIL line. 0 accepted, 1 failed.
 int finishDownload(Io& io, bool failed);
 // The line of an activation request whose call failed.
