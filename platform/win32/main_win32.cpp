@@ -1,5 +1,6 @@
 // Entry point of velo.exe. It reads the command line from the process itself rather than from
 // its arguments, and starts the launcher with the real machine as the default platform.
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Launch.h"
+#include "platform/Text.h"
 #include "platform/win32/SdkChecks.h"
 #include "platform/win32/SystemText.h"
 #include "platform/win32/Win32Platform.h"
@@ -49,7 +51,48 @@ bool splitArguments(const wchar_t* commandLine, std::vector<std::wstring>& args)
     return true;
 }
 
+bool hasHandle(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// A GUI-subsystem program starts without a console, so from an interactive command prompt its
+// lines would go nowhere. When standard output or error was not redirected, the program joins
+// the console of the process that started it and writes there. The console handles it opens
+// are the process's standard handles from then on and live as long as the process. False when
+// a stream has nowhere to go.
+bool joinParentConsole() {
+    if (hasHandle(STD_OUTPUT_HANDLE) && hasHandle(STD_ERROR_HANDLE))
+        return true;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return false;
+    for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        if (hasHandle(which))
+            continue;
+        HANDLE console =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (console == INVALID_HANDLE_VALUE)
+            return false;
+        SetStdHandle(which, console);
+    }
+    return true;
+}
+
+bool isSwitch(const std::vector<std::wstring>& args, std::wstring_view name) {
+    for (const std::wstring& arg : args) {
+        if (arg.size() == name.size() &&
+            std::equal(arg.begin(), arg.end(), name.begin(), [](wchar_t a, wchar_t b) {
+                return (a >= L'A' && a <= L'Z' ? a + 32 : a) == b;
+            })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int run() {
+    const bool visible = joinParentConsole();
     if (!identifiersMatchSdk())
         return velo::EXIT_INTERNAL_ERROR;
 
@@ -67,8 +110,24 @@ int run() {
     hooks.writeStdout = [](std::string_view bytes) {
         velo::writeStandardStream(velo::StandardStream::Output, bytes);
     };
-    hooks.writeStderr = writeStderr;
-    return velo::launch(args, velo::argumentTextOf(commandLine), hooks);
+    // With no console to show them, a usage error and the usage text go to a message box
+    // (unless the run is silent); the run's own lines are then shown by its result box.
+    std::string unseen;
+    hooks.writeStderr = [&](std::string_view bytes) {
+        if (!visible)
+            unseen.append(bytes);
+        writeStderr(bytes);
+    };
+    hooks.announceSimulation = true;
+    const int status = velo::launch(args, velo::argumentTextOf(commandLine), hooks);
+    if (!visible && !isSwitch(args, L"/s")) {
+        if (status == velo::EXIT_BAD_COMMAND_LINE && !unseen.empty()) {
+            MessageBoxW(nullptr, velo::fromUtf8(unseen).c_str(), L"VELO", MB_OK | MB_ICONERROR);
+        } else if (isSwitch(args, L"/?")) {
+            MessageBoxW(nullptr, velo::fromUtf8(velo::usageText()).c_str(), L"VELO", MB_OK);
+        }
+    }
+    return status;
 }
 
 }  // namespace

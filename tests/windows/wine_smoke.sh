@@ -212,6 +212,27 @@ else
     fail "/trace recorded ${downloads:-no} requests of 4172 bytes"
 fi
 
+if grep -qF 'simulated run on' "$scratch/simulated.err" && grep -qF 'no device is touched' "$scratch/simulated.err"; then
+    pass "/machine says on standard error that the run is simulated"
+else
+    fail "/machine standard error: $(head -c 300 "$scratch/simulated.err")"
+fi
+
+# --- /exitcode: velo.exe's own exit status as the command prompt's ERRORLEVEL shows it ---
+for case in "default 0" "power-cycle 3010" "fails-third-chunk 1"; do
+    read -r name expected <<<"$case"
+    batch="$scratch/exitcode-$name.cmd"
+    printf '@echo off\r\n"%s" /s /exitcode /machine "%s" >nul 2>nul\r\necho ERRORLEVEL=%%ERRORLEVEL%%\r\n' \
+        "$(windows_path "$velo_exe")" "$(windows_path "$examples/$name.json")" >"$batch"
+    (cd -- "$scratch" && "$wine" cmd /c "$(windows_path "$batch")" </dev/null \
+        >"exitcode-$name.out" 2>/dev/null)
+    if grep -q "^ERRORLEVEL=$expected"$'\r'"\?$" "$scratch/exitcode-$name.out"; then
+        pass "/exitcode on examples/$name.json: ERRORLEVEL $expected"
+    else
+        fail "/exitcode on examples/$name.json: $(tr '\r\n' '  ' <"$scratch/exitcode-$name.out")"
+    fi
+done
+
 # --- Every example machine: the same bytes on both builds ---
 # With VELO_HOST naming the host build's velo, each example runs on both; the console output
 # and every open and control request of the trace (bytes sent and returned) must be identical.
@@ -230,6 +251,16 @@ if [[ -n ${VELO_HOST:-} ]]; then
             pass "examples/$name.json: same output and requests on both builds"
         else
             fail "examples/$name.json differs between the builds (see $scratch/$name.*)"
+        fi
+    done
+    # A run recorded by the host build replays on velo.exe to the same output.
+    for name in rst-raid-volume vroc-commit-driver-status; do
+        run_velo "$name.replay" /s /replay "$(windows_path "$scratch/$name.host.jsonl")"
+        if [[ $(status_of "$name.replay") == 0 ]] &&
+           cmp -s -- "$scratch/$name.host.out" "$scratch/$name.replay.out"; then
+            pass "velo.exe replays the host's recording of examples/$name.json"
+        else
+            fail "replay of examples/$name.json on velo.exe: status $(status_of "$name.replay"), $(head -c 300 "$scratch/$name.replay.err")"
         fi
     done
 fi
