@@ -55,6 +55,10 @@ TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
         {L"-s"},
         {L"/s", L"/S"},
         {L"/log", L"a", L"/LOG", L"b"},
+        {L"/json"},
+        {L"/replay", L"/list"},
+        {L"/machine", L"m", L"/replay", L"r"},
+        {L"/list", L"/json", L"j"},
     };
     for (const auto& args : bad) {
         CommandLine parsed;
@@ -66,7 +70,8 @@ TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
 
 TEST(CommandLine, UsageNamesEverySwitch) {
     const std::string usage = usageText();
-    for (const char* name : {"/s", "/log FILE", "/machine FILE", "/trace FILE", "/?"}) {
+    for (const char* name : {"/s", "/log FILE", "/machine FILE", "/trace FILE", "/json FILE",
+                             "/replay FILE", "/list", "/exitcode", "/?"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }
