@@ -22,10 +22,8 @@ namespace {
 // file would destroy it, and one written over the other would leave neither. Empty: they are.
 std::string sameFileNamedTwice(const CommandLine& commandLine) {
     const std::pair<const char*, const std::wstring*> files[] = {
-        {"/machine", &commandLine.machineFile},
-        {"/log", &commandLine.run.logFilePath},
-        {"/trace", &commandLine.traceFile},
-        {"/json", &commandLine.run.jsonFilePath},
+        {"/machine", &commandLine.machineFile}, {"/log", &commandLine.run.logFilePath},
+        {"/trace", &commandLine.traceFile},     {"/json", &commandLine.run.jsonFilePath},
         {"/replay", &commandLine.replayFile},
     };
     for (std::size_t i = 0; i < std::size(files); ++i) {

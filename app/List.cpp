@@ -112,8 +112,13 @@ int listTargets(Platform& platform, const RunOptions& options) {
 
     console.write(text);
     console.flush();
-    if (!options.logFilePath.empty())
-        platform.writeTextFile(options.logFilePath, text);
+    if (!options.logFilePath.empty()) {
+        const FileWriteResult written = platform.writeTextFile(options.logFilePath, text);
+        if (!written) {
+            platform.writeErrorOutput("velo: the log " + toUtf8(options.logFilePath) +
+                                      " cannot be written: " + written.failure + "\n");
+        }
+    }
     if (!options.exitCodeFollowsResult)
         return 0;
     return updating > 0 ? EXIT_UPDATED : EXIT_FAILED;

@@ -70,9 +70,14 @@ int runVelo(Platform& platform, const RunOptions& options) {
     context.endTime = facts.endTime;
     console.flush();
     if (!options.jsonFilePath.empty()) {
-        // Like the log: replaced, and a file that cannot be written leaves the outcome as it is.
-        platform.writeTextFile(options.jsonFilePath,
-                               buildResultDocument(facts, context.returnCode, image));
+        // Like the log: replaced, and a file that cannot be written leaves the outcome as it is
+        // but is named on standard error.
+        const FileWriteResult written = platform.writeTextFile(
+            options.jsonFilePath, buildResultDocument(facts, context.returnCode, image));
+        if (!written) {
+            platform.writeErrorOutput("velo: the result document " + toUtf8(options.jsonFilePath) +
+                                      " cannot be written: " + written.failure + "\n");
+        }
     }
     return options.exitCodeFollowsResult ? deploymentExitStatus(context.returnCode) : 0;
 }

@@ -22,8 +22,8 @@ constexpr std::array<std::string_view, 11> MACHINE_CALLS = {
     "interfaceAt", "releaseDeviceInfoSet", "openDevice", "control",      "closeDevice",
     "localTime",
 };
-constexpr std::array<std::string_view, 3> RUN_CALLS = {"writeOutput", "showMessage",
-                                                       "writeTextFile"};
+constexpr std::array<std::string_view, 4> RUN_CALLS = {"writeOutput", "writeErrorOutput",
+                                                       "showMessage", "writeTextFile"};
 
 bool isOneOf(std::string_view op, std::span<const std::string_view> names) {
     return std::find(names.begin(), names.end(), op) != names.end();
@@ -63,6 +63,12 @@ std::string inputDifference(const std::string& expected, const std::string& came
            std::to_string(expected.size() / 2);
 }
 
+Line call(std::string_view op) {
+    Line line;
+    line["op"] = op;
+    return line;
+}
+
 }  // namespace
 
 struct ReplayPlatform::State {
@@ -71,17 +77,29 @@ struct ReplayPlatform::State {
     std::optional<std::string> departure;
     ReplayEcho echo;
 
-    // The recorded call that answers `came`. A difference is a departure: thrown, or only kept
-    // when the call comes from a destructor (quiet), which must not throw.
-    const Line* expect(const Line& came, bool quiet = false) {
+    // The recorded call that answers `came`; a difference is a departure, thrown.
+    const Line* expect(const Line& came) {
         if (!departure)
             departure = differenceFrom(came);
-        if (departure) {
-            if (quiet)
-                return nullptr;
+        if (departure)
             throw ReplayDeparture(*departure);
-        }
         return &calls[next++];
+    }
+
+    // A set released or a file closed, from a destructor: a difference is kept for finish(),
+    // never thrown. Should even keeping it fail, the replay is still marked departed.
+    void released(const char* op, const char* idField, std::uint32_t id) noexcept {
+        if (departure)
+            return;
+        try {
+            Line came = call(op);
+            came[idField] = id;
+            departure = differenceFrom(came);
+            if (!departure)
+                ++next;
+        } catch (...) {
+            departure.emplace();
+        }
     }
 
     std::optional<std::string> differenceFrom(const Line& came) const {
@@ -130,20 +148,10 @@ namespace {
 
 using State = ReplayPlatform::State;
 
-Line call(std::string_view op) {
-    Line line;
-    line["op"] = op;
-    return line;
-}
-
 class ReplaySet : public DeviceInfoSet {
 public:
     ReplaySet(std::shared_ptr<State> state, std::uint32_t id) : state_(std::move(state)), id_(id) {}
-    ~ReplaySet() override {
-        Line came = call("releaseDeviceInfoSet");
-        came["set"] = id_;
-        state_->expect(came, true);
-    }
+    ~ReplaySet() override { state_->released("releaseDeviceInfoSet", "set", id_); }
 
     std::optional<std::uint32_t> deviceAt(std::uint32_t index) override {
         const Line& answer = *state_->expect(start("deviceAt", index));
@@ -208,11 +216,7 @@ class ReplayFile : public DeviceFile {
 public:
     ReplayFile(std::shared_ptr<State> state, std::uint32_t id)
         : state_(std::move(state)), id_(id) {}
-    ~ReplayFile() override {
-        Line came = call("closeDevice");
-        came["file"] = id_;
-        state_->expect(came, true);
-    }
+    ~ReplayFile() override { state_->released("closeDevice", "file", id_); }
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
                           std::uint32_t inputLength, std::uint32_t outputLength) override {
@@ -287,8 +291,9 @@ std::unique_ptr<ReplayPlatform> ReplayPlatform::fromText(std::string_view text,
 std::unique_ptr<ReplayPlatform> ReplayPlatform::fromFile(const std::wstring& path,
                                                          std::string& error, ReplayEcho echo) {
     std::string content;
-    if (!readFileFromDisk(path, content)) {
-        error = toUtf8(path) + ": the recording cannot be read";
+    std::string failure;
+    if (!readFileFromDisk(path, RECORDING_LIMIT, content, failure)) {
+        error = toUtf8(path) + ": " + failure;
         return nullptr;
     }
     return fromText(content, toUtf8(path), error, std::move(echo));
@@ -351,7 +356,12 @@ void ReplayPlatform::writeOutput(std::string_view bytes) {
         state_->echo.out(bytes);
 }
 
-bool ReplayPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
+void ReplayPlatform::writeErrorOutput(std::string_view bytes) {
+    if (state_->echo.err)
+        state_->echo.err(bytes);
+}
+
+FileWriteResult ReplayPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
     return writeTextFileToDisk(path, text);
 }
 

@@ -21,7 +21,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Where a replay shows what the run prints: standard output, and the message box.
+// Where a replay shows what the run prints: standard output, and standard error (the message
+// box and what the program says about itself).
 struct ReplayEcho {
     std::function<void(std::string_view)> out;
     std::function<void(std::string_view)> err;
@@ -29,6 +30,9 @@ struct ReplayEcho {
 
 class ReplayPlatform : public Platform {
 public:
+    // The largest recording read: some hundred drives' updates.
+    static constexpr std::size_t RECORDING_LIMIT = std::size_t{1} << 30;
+
     // Reads a recording, one JSON line per call; nothing with a reason in error when a line is
     // not a trace line.
     static std::unique_ptr<ReplayPlatform> fromText(std::string_view text,
@@ -46,7 +50,8 @@ public:
     void showMessage(const std::wstring& caption, const std::wstring& text) override;
     std::optional<LocalTime> localTime() override;
     void writeOutput(std::string_view bytes) override;
-    bool writeTextFile(const std::wstring& path, std::string_view text) override;
+    void writeErrorOutput(std::string_view bytes) override;
+    FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
 
     // After the run: the first departure, including calls made while objects were released and
     // recorded calls that the run never made; nothing when the run matched its recording.
