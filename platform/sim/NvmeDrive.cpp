@@ -68,8 +68,16 @@ std::vector<std::uint8_t> NvmeDrive::slotImage(std::uint8_t number) const {
 }
 
 bool NvmeDrive::stagedIsWhole() const {
-    return !covered_.empty() &&
-           std::all_of(covered_.begin(), covered_.end(), [](bool b) { return b; });
+    // The pieces in offset order leave no gap up to the end of the furthest one.
+    auto pieces = pieces_;
+    std::sort(pieces.begin(), pieces.end());
+    std::uint64_t reach = 0;
+    for (const auto& [offset, length] : pieces) {
+        if (offset > reach)
+            return false;
+        reach = std::max(reach, offset + length);
+    }
+    return !pieces.empty();
 }
 
 std::uint64_t NvmeDrive::granularityBytes() const {
@@ -115,13 +123,9 @@ std::uint32_t NvmeDrive::download(std::uint64_t offset, std::span<const std::uin
     }
     const auto begin = static_cast<std::size_t>(offset);
     const auto end = static_cast<std::size_t>(offset + length);
-    if (staged_.size() < end) {
+    if (staged_.size() < end)
         staged_.resize(end, 0);
-        covered_.resize(end, false);
-    }
     std::copy(bytes.begin(), bytes.end(), staged_.begin() + static_cast<std::ptrdiff_t>(begin));
-    std::fill(covered_.begin() + static_cast<std::ptrdiff_t>(begin),
-              covered_.begin() + static_cast<std::ptrdiff_t>(end), true);
     pieces_.emplace_back(offset, length);
     return FIRMWARE_STATUS_SUCCESS;
 }
@@ -157,7 +161,6 @@ std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::s
         target->image = staged_;
         std::copy_n(staged_.begin() + IMAGE_REVISION_AT, REVISION_LENGTH, target->revision.begin());
         staged_.clear();
-        covered_.clear();
         pieces_.clear();
     }
     const Activation how = activation.value_or(state_.activation);

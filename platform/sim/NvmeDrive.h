@@ -85,7 +85,7 @@ public:
     std::vector<std::uint8_t> slotImage(std::uint8_t number) const;
 
     // Staging area: the pieces downloaded since the last commit.
-    bool hasStaged() const { return !covered_.empty(); }
+    bool hasStaged() const { return !pieces_.empty(); }
     // Staged bytes from offset 0 to the end of the furthest piece; gaps read as zero.
     const std::vector<std::uint8_t>& stagedBytes() const { return staged_; }
     // True when every byte from 0 to the end of the furthest piece was downloaded.
@@ -116,7 +116,6 @@ private:
     DriveSetup state_;
     std::optional<std::uint8_t> pending_;
     std::vector<std::uint8_t> staged_;
-    std::vector<bool> covered_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces_;
 };
 
