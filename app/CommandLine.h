@@ -1,4 +1,5 @@
-// Reading the command line: /s, /log FILE, /machine FILE, /trace FILE, /?.
+// Reading the command line: /s, /log FILE, /json FILE, /list, /exitcode, /machine FILE,
+// /replay FILE, /trace FILE, /?.
 #pragma once
 
 #include <string>
@@ -14,6 +15,7 @@ struct CommandLine {
     RunOptions run;
     std::wstring machineFile;  // empty: the build's default machine
     std::wstring traceFile;    // empty: no trace
+    std::wstring replayFile;   // empty: no replay of a recorded trace
     bool showUsage = false;
 };
 

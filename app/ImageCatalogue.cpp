@@ -40,6 +40,15 @@ std::optional<int> selectImageForRevision(std::wstring_view revision) {
     return std::nullopt;
 }
 
+std::wstring installedRevision(int imageNumber) {
+    auto image = embeddedImage(imageNumber);
+    if (image.size() != IMAGE_SIZE)
+        return {};
+    return widenBytes(
+        std::string_view(reinterpret_cast<const char*>(image.data()) + IMAGE_REVISION_OFFSET,
+                         IMAGE_REVISION_LENGTH));
+}
+
 void loadFirmwareImage(int imageNumber) {
     auto image = embeddedImage(imageNumber);
     if (image.size() != IMAGE_SIZE)

@@ -25,6 +25,10 @@ std::span<const std::uint8_t> embeddedImage(int imageNumber);
 // The comparison is exact: case, length and blanks all count.
 std::optional<int> selectImageForRevision(std::wstring_view revision);
 
+// The revision that the embedded image with this number (1 to 4) installs; empty for another
+// number.
+std::wstring installedRevision(int imageNumber);
+
 // Process-wide image state: empty until loadFirmwareImage runs, then only read. imageBuffer
 // views the chosen embedded image in place; the image is not copied.
 extern std::span<const std::uint8_t> imageBuffer;

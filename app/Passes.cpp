@@ -89,18 +89,23 @@ int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
                               << " is not updated by this image; the disk was left unchanged."
                               << lineEnd << lineEnd;
             target.resultCode = RESULT_NOT_FOR_THIS_IMAGE;
+            UpdateFailure failure;
+            failure.step = FailedStep::Revision;
+            failure.meaning = "revision " + printableAscii(target.firmwareRevision) +
+                              " is not updated by the loaded image";
+            target.failure = std::move(failure);
             continue;
         }
         switch (target.driverKind) {
             case DriverKind::Inbox:
-                target.resultCode = inboxUpdateDisk(io, target, image);
+                target.resultCode = inboxUpdateDisk(io, target, image, &target.failure);
                 break;
             case DriverKind::VrocRaidMember:
             case DriverKind::VrocNonRaid:
-                target.resultCode = vrocUpdateDisk(io, target, image, vrocPort);
+                target.resultCode = vrocUpdateDisk(io, target, image, vrocPort, &target.failure);
                 break;
             default:
-                target.resultCode = rstUpdateDisk(io, target, image);
+                target.resultCode = rstUpdateDisk(io, target, image, &target.failure);
                 break;
         }
     }

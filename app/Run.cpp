@@ -6,11 +6,20 @@
 #include "platform/Text.h"
 #include "platform/Console.h"
 #include "report/Report.h"
+#include "report/ResultDocument.h"
 #include "report/TimeString.h"
 
 namespace velo {
 
 bool silentMode = false;
+
+int deploymentExitStatus(std::int32_t returnCode) {
+    if (returnCode == RETURN_SUCCESS)
+        return EXIT_UPDATED;
+    if (returnCode == RETURN_REBOOT_REQUIRED)
+        return EXIT_RESTART_NEEDED;
+    return EXIT_FAILED;
+}
 
 int runVelo(Platform& platform, const RunOptions& options) {
     Console console(platform);
@@ -39,9 +48,11 @@ int runVelo(Platform& platform, const RunOptions& options) {
 
     DiskList scanTargets;
     runScanPass(io, scanPassScanner, scanTargets);
+    std::optional<int> image;
     if (!scanTargets.empty()) {
         const std::wstring firstRevision = scanTargets.front().firmwareRevision;
-        if (auto image = selectImageForRevision(firstRevision)) {
+        image = selectImageForRevision(firstRevision);
+        if (image) {
             loadFirmwareImage(*image);
             runUpdatePass(io, context.scanner, context.disks);
         }
@@ -58,7 +69,17 @@ int runVelo(Platform& platform, const RunOptions& options) {
     context.returnCode = reportResults(io, facts);
     context.endTime = facts.endTime;
     console.flush();
-    return 0;
+    if (!options.jsonFilePath.empty()) {
+        // Like the log: replaced, and a file that cannot be written leaves the outcome as it is
+        // but is named on standard error.
+        const FileWriteResult written = platform.writeTextFile(
+            options.jsonFilePath, buildResultDocument(facts, context.returnCode, image));
+        if (!written) {
+            platform.writeErrorOutput("velo: the result document " + toUtf8(options.jsonFilePath) +
+                                      " cannot be written: " + written.failure + "\n");
+        }
+    }
+    return options.exitCodeFollowsResult ? deploymentExitStatus(context.returnCode) : 0;
 }
 
 }  // namespace velo

@@ -11,9 +11,6 @@
 
 namespace {
 
-// The status a Windows program gives for an internal error (ERROR_INTERNAL_ERROR), as velo.exe.
-constexpr int INTERNAL_ERROR_EXIT_STATUS = 1359;
-
 void writeTo(std::FILE* stream, std::string_view bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
     std::fflush(stream);
@@ -38,11 +35,5 @@ int main(int argc, char** argv) {
         return std::make_unique<velo::sim::SimPlatform>(
             velo::sim::loadDefaultMachine(), velo::sim::Echo{hooks.writeStdout, hooks.writeStderr});
     };
-    try {
-        return velo::launch(args, argumentText, hooks);
-    } catch (const std::exception& error) {
-        // Nothing in the run throws on purpose; if something does, say so rather than abort.
-        hooks.writeStderr(std::string("velo: internal error: ") + error.what() + "\n");
-        return INTERNAL_ERROR_EXIT_STATUS;
-    }
+    return velo::launch(args, argumentText, hooks);
 }

@@ -55,7 +55,10 @@ public:
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return LocalTime{2026, 1, 1, 0, 0, 0}; }
     void writeOutput(std::string_view) override {}
-    bool writeTextFile(const std::wstring&, std::string_view) override { return false; }
+    void writeErrorOutput(std::string_view) override {}
+    FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
+        return {false, "not written"};
+    }
 
     std::uint64_t requests = 0;  // control requests received, over all devices
 };

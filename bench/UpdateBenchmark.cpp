@@ -55,7 +55,9 @@ Stack inboxStack() {
             fw::DATA + firmware::DOWNLOAD_V1_IMAGE,
             2,
             makeCandidate(L"\\\\.\\PHYSICALDRIVE0", DriverKind::Inbox),
-            inboxUpdateDisk,
+            [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
+                return inboxUpdateDisk(io, disk, image);
+            },
             inboxMachine};
 }
 
@@ -64,7 +66,9 @@ Stack rstStack() {
             rst::DOWNLOAD_IMAGE,
             1,
             makeCandidate(RST_PORT_PATH, DriverKind::RstPassThrough, 3),
-            rstUpdateDisk,
+            [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
+                return rstUpdateDisk(io, disk, image);
+            },
             rstMachine};
 }
 

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "discovery/UpdateFailure.h"
 
 namespace velo {
 
@@ -27,6 +30,7 @@ struct DiskRecord {
     std::int32_t updateGranularity = 1;  // in units of FIRMWARE_CHUNK_UNIT
     std::uint32_t vrocDiskId = 0;
     std::int32_t resultCode = 0;
+    std::optional<UpdateFailure> failure;  // why the update failed, when it did
 
     // Empties the four texts; the other fields keep their values.
     void clear() {

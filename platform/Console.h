@@ -53,7 +53,14 @@ private:
 class Console {
 public:
     explicit Console(Platform& platform) : platform_(platform), narrow(*this), wide(*this) {}
-    ~Console() { flush(); }
+    // Pending output is written at the end; a destructor must not throw, so a failure to write
+    // it loses those bytes rather than ending the process.
+    ~Console() {
+        try {
+            flush();
+        } catch (...) {
+        }
+    }
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 

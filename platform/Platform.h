@@ -50,7 +50,8 @@ inline constexpr std::uint32_t SET_ALL_CLASSES = 0x4;
 inline constexpr std::uint32_t SET_DEVICE_INTERFACE = 0x10;
 
 // Arguments of a device open (GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-// FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED). Every open is OPEN_EXISTING.
+// FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED). Every open is
+// OPEN_EXISTING.
 inline constexpr std::uint32_t ACCESS_READ_WRITE = 0xC0000000;
 inline constexpr std::uint32_t SHARE_READ_WRITE = 0x3;
 inline constexpr std::uint32_t SHARE_NONE = 0;
@@ -137,6 +138,13 @@ enum class StartupStatus {
     FrameworkFailed,
 };
 
+// The outcome of writing a file: on failure, the system's reason in its own words.
+struct FileWriteResult {
+    bool ok = false;
+    std::string failure;
+    explicit operator bool() const { return ok; }
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -157,9 +165,11 @@ public:
     virtual std::optional<LocalTime> localTime() = 0;
     // Appends bytes to standard output, in call order.
     virtual void writeOutput(std::string_view bytes) = 0;
+    // Appends bytes to standard error: what the program says about itself, not the run's lines.
+    virtual void writeErrorOutput(std::string_view bytes) = 0;
     // Replaces the file at path with text, each "\n" stored as CR LF, without a byte-order
-    // mark, readable by other processes while it is open. False when it cannot be written.
-    virtual bool writeTextFile(const std::wstring& path, std::string_view text) = 0;
+    // mark, readable by other processes while it is open.
+    virtual FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) = 0;
 };
 
 }  // namespace velo

@@ -67,33 +67,44 @@ std::string toUtf8(std::wstring_view text) {
     return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i], with its code point; 0 when the
+// bytes there are not one (a stray or overlong sequence, a surrogate, beyond U+10FFFF).
+std::size_t decodeUtf8At(std::string_view text, std::size_t i, std::uint32_t& cp) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80           ? 1
+                         : (lead >> 5) == 0x6  ? 2
+                         : (lead >> 4) == 0xE  ? 3
+                         : (lead >> 3) == 0x1E ? 4
+                                               : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    cp = length == 1   ? lead
+         : length == 2 ? (lead & 0x1F)
+         : length == 3 ? (lead & 0x0F)
+                       : (lead & 0x07);
+    for (std::size_t k = 1; k < length; ++k) {
+        auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[length] || cp > 0x10FFFF || isHighSurrogate(cp) || isLowSurrogate(cp))
+        return 0;
+    return length;
+}
+
+}  // namespace
+
 std::wstring fromUtf8(std::string_view text) {
     std::wstring out;
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80           ? 1
-                             : (lead >> 5) == 0x6  ? 2
-                             : (lead >> 4) == 0xE  ? 3
-                             : (lead >> 3) == 0x1E ? 4
-                                                   : 0;
-        std::uint32_t cp = length == 1   ? lead
-                           : length == 2 ? (lead & 0x1F)
-                           : length == 3 ? (lead & 0x0F)
-                                         : (lead & 0x07);
-        bool valid = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (valid) {
-            static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-            valid = cp >= smallest[length] && cp <= 0x10FFFF && !isHighSurrogate(cp) &&
-                    !isLowSurrogate(cp);
-        }
-        if (valid) {
+        std::uint32_t cp = 0;
+        if (std::size_t length = decodeUtf8At(text, i, cp); length != 0) {
             appendWide(out, cp);
             i += length;
         } else {
@@ -102,6 +113,18 @@ std::wstring fromUtf8(std::string_view text) {
         }
     }
     return out;
+}
+
+std::size_t firstNonUtf8Byte(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::uint32_t cp = 0;
+        std::size_t length = decodeUtf8At(text, i, cp);
+        if (length == 0)
+            return i;
+        i += length;
+    }
+    return text.size();
 }
 
 std::string lowBytes(std::wstring_view text) {

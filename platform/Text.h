@@ -11,6 +11,9 @@ namespace velo {
 std::string toUtf8(std::wstring_view text);
 // UTF-8 as wide text; malformed sequences become U+FFFD.
 std::wstring fromUtf8(std::string_view text);
+// The offset of the first byte that does not begin a well-formed UTF-8 sequence; the text's
+// size when it is all UTF-8.
+std::size_t firstNonUtf8Byte(std::string_view text);
 // Each wide character cut to its low 8 bits, as the result log stores text.
 std::string lowBytes(std::wstring_view text);
 // Each byte widened unchanged to one wide character, as identify text is copied.

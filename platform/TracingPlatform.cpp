@@ -6,63 +6,16 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Text.h"
+#include "platform/TraceFormat.h"
 
 namespace velo {
 
-namespace {
-
-using Line = nlohmann::ordered_json;
-
-std::string hexNumber(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
-
-std::string hexBytes(std::span<const std::uint8_t> bytes) {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        text += DIGITS[b >> 4];
-        text += DIGITS[b & 0xF];
-    }
-    return text;
-}
-
-std::string guidText(const Guid& guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  guid.data1, guid.data2, guid.data3, guid.data4[0], guid.data4[1], guid.data4[2],
-                  guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
-    return text;
-}
-
-std::string keyName(const PropertyKey& key) {
-    if (key == PROPERTY_PARENT)
-        return "parent";
-    if (key == PROPERTY_INSTANCE_ID)
-        return "instance-id";
-    if (key == PROPERTY_DRIVER_DESC)
-        return "driver-description";
-    if (key == PROPERTY_LOCATION_INFO)
-        return "location-info";
-    return guidText(key.fmtid) + "," + std::to_string(key.pid);
-}
-
-std::string startupName(StartupStatus status) {
-    switch (status) {
-        case StartupStatus::Ok:
-            return "ok";
-        case StartupStatus::ModuleHandleFailed:
-            return "module-handle-failed";
-        case StartupStatus::FrameworkFailed:
-            return "framework-failed";
-    }
-    return "unknown";
-}
-
-}  // namespace
+using trace::guidText;
+using trace::hexBytes;
+using trace::hexNumber;
+using trace::keyName;
+using trace::Line;
+using trace::startupName;
 
 struct TracingPlatform::Shared {
     TraceSink sink;
@@ -82,6 +35,22 @@ struct TracingPlatform::Shared {
         if (sink)
             sink(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
+
+    // The line of a released set or a closed file, written from destructors: built in a fixed
+    // buffer, the same bytes write() would give, and never throwing. A sink that fails here
+    // loses this one line rather than ending the process.
+    void writeRelease(const char* operation, const char* idField, std::uint32_t id) noexcept {
+        char text[96];
+        const int length =
+            std::snprintf(text, sizeof text, R"({"seq":%llu,"op":"%s","%s":%u})",
+                          static_cast<unsigned long long>(++sequence), operation, idField, id);
+        if (!sink || length <= 0 || static_cast<std::size_t>(length) >= sizeof text)
+            return;
+        try {
+            sink(std::string_view(text, static_cast<std::size_t>(length)));
+        } catch (...) {
+        }
+    }
 };
 
 namespace {
@@ -94,9 +63,7 @@ public:
 
     ~TracingDeviceInfoSet() override {
         inner_.reset();
-        Line line = shared_->begin("releaseDeviceInfoSet");
-        line["set"] = id_;
-        shared_->write(line);
+        shared_->writeRelease("releaseDeviceInfoSet", "set", id_);
     }
 
     std::optional<std::uint32_t> deviceAt(std::uint32_t index) override {
@@ -186,29 +153,27 @@ public:
 
     ~TracingDeviceFile() override {
         inner_.reset();
-        Line line = shared_->begin("closeDevice");
-        line["file"] = id_;
-        shared_->write(line);
+        shared_->writeRelease("closeDevice", "file", id_);
     }
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
                           std::uint32_t inputLength, std::uint32_t outputLength) override {
         // The buffer is overwritten by the answer, so the bytes sent are taken first.
         const std::size_t sent = std::min<std::size_t>(inputLength, buffer.size());
-        std::string input = hexBytes(buffer.first(sent));
+        const std::vector<std::uint8_t> request(buffer.begin(), buffer.begin() + sent);
         ControlResult result = inner_->control(controlCode, buffer, inputLength, outputLength);
         Line line = shared_->begin("control");
         line["file"] = id_;
         line["code"] = hexNumber(controlCode);
         line["inputLength"] = inputLength;
         line["outputLength"] = outputLength;
-        line["input"] = std::move(input);
+        line["input"] = hexBytes(request);
         if (result.ok) {
             const std::size_t returned = std::min<std::size_t>(
                 std::min<std::size_t>(result.bytesReturned, outputLength), buffer.size());
             line["result"] = "ok";
             line["bytesReturned"] = result.bytesReturned;
-            line["output"] = hexBytes(buffer.first(returned));
+            trace::putOutput(line, request, buffer.first(returned));
         } else {
             line["result"] = "error";
             line["error"] = result.error;
@@ -334,14 +299,23 @@ void TracingPlatform::writeOutput(std::string_view bytes) {
     shared_->write(line);
 }
 
-bool TracingPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
-    bool ok = inner_.writeTextFile(path, text);
+void TracingPlatform::writeErrorOutput(std::string_view bytes) {
+    inner_.writeErrorOutput(bytes);
+    Line line = shared_->begin("writeErrorOutput");
+    line["text"] = std::string(bytes);
+    shared_->write(line);
+}
+
+FileWriteResult TracingPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
+    FileWriteResult result = inner_.writeTextFile(path, text);
     Line line = shared_->begin("writeTextFile");
     line["path"] = toUtf8(path);
     line["length"] = text.size();
-    line["result"] = ok ? "ok" : "failed";
+    line["result"] = result.ok ? "ok" : "failed";
+    if (!result.ok)
+        line["failure"] = result.failure;
     shared_->write(line);
-    return ok;
+    return result;
 }
 
 }  // namespace velo

@@ -110,8 +110,13 @@ std::int32_t reportResults(Io& io, ReportFacts& facts) {
     const ReportTexts texts = buildReportTexts(facts);
 
     if (!facts.logFilePath.empty()) {
-        // A log that cannot be written is skipped without a word; the run's outcome stands.
-        io.platform.writeTextFile(facts.logFilePath, texts.logText);
+        // A log that cannot be written does not change the run's outcome, but the person who
+        // asked for it is told, on standard error, where and why.
+        const FileWriteResult written = io.platform.writeTextFile(facts.logFilePath, texts.logText);
+        if (!written) {
+            io.platform.writeErrorOutput("velo: the result log " + toUtf8(facts.logFilePath) +
+                                         " cannot be written: " + written.failure + "\n");
+        }
     }
 
     io.console.wide << lineEnd;

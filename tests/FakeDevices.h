@@ -33,6 +33,7 @@ public:
     std::vector<SentRequest> sent;
     std::vector<std::wstring> opened;
     std::string output;
+    std::string errorOutput;
 
     StartupStatus startUp() override { return StartupStatus::Ok; }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid&, std::uint32_t) override {
@@ -51,7 +52,10 @@ public:
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return LocalTime{2026, 12, 8, 10, 0, 0}; }
     void writeOutput(std::string_view bytes) override { output.append(bytes); }
-    bool writeTextFile(const std::wstring&, std::string_view) override { return false; }
+    void writeErrorOutput(std::string_view bytes) override { errorOutput.append(bytes); }
+    FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
+        return {false, "not on this platform"};
+    }
 
 private:
     class File : public DeviceFile {

@@ -19,59 +19,87 @@ public:
 
     ByteView& request() { return request_; }
 
-    // Sends the buffer in both directions; true when the call completed with status 0.
+    // Sends the buffer in both directions; true when the call completed.
     bool send() {
         auto result = srb::sendWhole(device_, buffer_);
-        if (!result.ok)
+        if (!result.ok) {
+            error_ = result.error;
             return false;
+        }
         status_ = srb::returnCode(request_);
         return true;
     }
     std::uint32_t status() const { return status_; }
+    // The system error of the last call that failed.
+    std::uint32_t error() const { return error_; }
 
 private:
     DeviceFile& device_;
     std::vector<std::uint8_t> buffer_;
     ByteView request_;
     std::uint32_t status_ = 0;
+    std::uint32_t error_ = 0;
 };
 
 // The slot to activate, or why there is none.
 struct SlotChoice {
     int result = INBOX_UPDATED;  // INBOX_UPDATED when a slot was found
     std::uint8_t slot = 0;
+    std::optional<UpdateFailure> failure;
 };
+
+SlotChoice slotFailure(int result, UpdateFailure failure) {
+    return {result, 0, std::move(failure)};
+}
+
+UpdateFailure slotInformation(std::string meaning) {
+    UpdateFailure failure;
+    failure.step = FailedStep::GetInfo;
+    failure.source = StatusSource::Slot;
+    failure.meaning = std::move(meaning);
+    return failure;
+}
 
 // The first writable slot of the get-info reply. The reply's data offset and slot count come
 // from the driver, so every byte read is checked against the buffer first.
 SlotChoice chooseSlot(FirmwareRequests& requests) {
     fw::putRequest(requests.request(), firmware::FUNCTION_GET_INFO);
-    if (!requests.send() || requests.status() != firmware::STATUS_SUCCESS) {
-        return {INBOX_REQUEST_FAILED};
+    if (!requests.send())
+        return slotFailure(INBOX_REQUEST_FAILED, callFailed(FailedStep::GetInfo, requests.error()));
+    if (requests.status() != firmware::STATUS_SUCCESS) {
+        return slotFailure(INBOX_REQUEST_FAILED,
+                           firmwareStatusFailed(FailedStep::GetInfo, requests.status()));
     }
     const ByteView& reply = requests.request();
     const std::uint64_t info = reply.u32(fw::BLOCK_DATA_OFFSET);
-    if (!reply.fits(info, firmware::INFO_SLOTS))
-        return {INBOX_REQUEST_FAILED};
+    if (!reply.fits(info, firmware::INFO_SLOTS)) {
+        return slotFailure(INBOX_REQUEST_FAILED,
+                           slotInformation("slot information outside the reply"));
+    }
 
     const std::uint8_t slotCount = reply.u8(info + firmware::INFO_SLOT_COUNT);
-    if (reply.u8(info + firmware::INFO_UPGRADE_SUPPORT) == 0 || slotCount == 0) {
-        return {INBOX_NOT_ACCEPTED};
-    }
+    if (reply.u8(info + firmware::INFO_UPGRADE_SUPPORT) == 0)
+        return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("firmware upgrade not supported"));
+    if (slotCount == 0)
+        return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("no firmware slot"));
     for (std::size_t entry = 0; entry < slotCount; ++entry) {
         const std::uint64_t slot = info + firmware::INFO_SLOTS + entry * firmware::SLOT_ENTRY_SIZE;
-        if (!reply.fits(slot, firmware::SLOT_ENTRY_SIZE))
-            return {INBOX_REQUEST_FAILED};
+        if (!reply.fits(slot, firmware::SLOT_ENTRY_SIZE)) {
+            return slotFailure(INBOX_REQUEST_FAILED,
+                               slotInformation("slot entries outside the reply"));
+        }
         if (reply.u8(slot + firmware::SLOT_READ_ONLY) == 0) {
-            return {INBOX_UPDATED, reply.u8(slot + firmware::SLOT_NUMBER)};
+            return {INBOX_UPDATED, reply.u8(slot + firmware::SLOT_NUMBER), std::nullopt};
         }
     }
-    return {INBOX_NOT_ACCEPTED};
+    return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("every firmware slot is read-only"));
 }
 
 // Sends the image in rising offset order; the last piece carries only the bytes that remain.
-bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
-              std::uint32_t chunk) {
+// Nothing when every piece was accepted, else why the first refused one was.
+std::optional<UpdateFailure> download(FirmwareRequests& requests,
+                                      std::span<const std::uint8_t> image, std::uint32_t chunk) {
+    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
     ByteView& request = requests.request();
     RequestFront front(request.bytes(), fw::REQUEST_OVERHEAD);
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
@@ -86,18 +114,25 @@ bool download(FirmwareRequests& requests, std::span<const std::uint8_t> image,
             if (piece.size() == chunk)
                 front.keep();
         }
-        if (!requests.send() || requests.status() != firmware::STATUS_SUCCESS)
-            return false;
+        const std::size_t index = offset / chunk;
+        if (!requests.send())
+            return inChunk(callFailed(FailedStep::Download, requests.error()), index, chunks);
+        if (requests.status() != firmware::STATUS_SUCCESS) {
+            return inChunk(firmwareStatusFailed(FailedStep::Download, requests.status()), index,
+                           chunks);
+        }
     }
-    return true;
+    return std::nullopt;
 }
 
-int activate(FirmwareRequests& requests, std::uint8_t slot) {
+int activate(FirmwareRequests& requests, std::uint8_t slot, std::optional<UpdateFailure>& failure) {
     ByteView& request = requests.request();
     fw::putRequest(request, firmware::FUNCTION_ACTIVATE);
     firmware::putActivate(request, fw::DATA, slot);
-    if (!requests.send())
+    if (!requests.send()) {
+        failure = callFailed(FailedStep::Activate, requests.error());
         return INBOX_REQUEST_FAILED;
+    }
     switch (requests.status()) {
         case firmware::STATUS_SUCCESS:
             return INBOX_UPDATED;
@@ -105,27 +140,37 @@ int activate(FirmwareRequests& requests, std::uint8_t slot) {
             // The new image runs only after the drive is power-cycled.
             return INBOX_REBOOT_REQUIRED;
         default:
+            failure = firmwareStatusFailed(FailedStep::Activate, requests.status());
             return INBOX_NOT_ACCEPTED;
     }
 }
 
 }  // namespace
 
-int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
+int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                    std::optional<UpdateFailure>* failure) {
+    FailureSlot slot(failure);
+    std::optional<UpdateFailure>& told = *slot;
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
 
     auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                          OPEN_FLAGS_NONE);
-    if (!opened.file)
+    if (!opened.file) {
+        told = callFailed(FailedStep::Open, opened.error);
         return INBOX_REQUEST_FAILED;
+    }
     FirmwareRequests requests(*opened.file, chunk);
 
-    const SlotChoice choice = chooseSlot(requests);
-    if (choice.result != INBOX_UPDATED)
+    SlotChoice choice = chooseSlot(requests);
+    if (choice.result != INBOX_UPDATED) {
+        told = std::move(choice.failure);
         return choice.result;
-    if (!download(requests, image.bytes, chunk))
+    }
+    if (auto refused = download(requests, image.bytes, chunk)) {
+        told = std::move(refused);
         return INBOX_REQUEST_FAILED;
-    return activate(requests, choice.slot);
+    }
+    return activate(requests, choice.slot, told);
 }
 
 }  // namespace velo

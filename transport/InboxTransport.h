@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "discovery/DiskRecord.h"
 #include "platform/Io.h"
@@ -15,7 +16,8 @@ inline constexpr int INBOX_NOT_ACCEPTED = 1;  // no upgrade support, no writable
 inline constexpr int INBOX_REQUEST_FAILED = 5;
 
 // Installs the image on the disk: slot information, download in chunks of the disk's
-// granularity, activation.
-int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image);
+// granularity, activation. A failure is told in *failure when it is given.
+int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                    std::optional<UpdateFailure>* failure = nullptr);
 
 }  // namespace velo

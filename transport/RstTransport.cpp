@@ -46,7 +46,9 @@ int rstIdentify(Io& io, DiskRecord record, DiskList& targets) {
 }
 
 int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
-                        std::span<const std::uint8_t> image) {
+                        std::span<const std::uint8_t> image,
+                        std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
     // One buffer serves the whole download; the last piece may be shorter than a chunk, and
     // then only its own bytes are sent, the rest of the buffer zero.
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
@@ -55,6 +57,7 @@ int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
     const std::uint8_t pathId = rst::pathIdOf(disk.targetAddress);
 
     RequestFront front(buffer, rst::DOWNLOAD_IMAGE);
+    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
     bool failed = false;
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
@@ -68,7 +71,8 @@ int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
             if (piece.size() == chunk)
                 front.keep();
         }
-        if (!downloadRequestAccepted(io, srb::sendWhole(device, buffer), request)) {
+        if (!downloadRequestAccepted(io, srb::sendWhole(device, buffer), request, *told)) {
+            *told = inChunk(**told, offset / chunk, chunks);
             failed = true;
             break;
         }
@@ -76,18 +80,23 @@ int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
     return finishDownload(io, failed);
 }
 
-int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
+int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId,
+                        std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
     std::array<std::uint8_t, rst::ACTIVATE_REQUEST_SIZE> buffer{};
     ByteView request(buffer);
     rst::putActivateRequest(request, pathId, rst::ACTIVATE_SLOT);
     const ControlResult result = srb::sendWhole(device, buffer);
     if (!result.ok) {
         printActivateCallFailed(io, result.error);
+        *told = callFailed(FailedStep::Activate, result.error);
         return RST_FAILED;
     }
 
     const std::uint32_t status = srb::returnCode(request);
     const int shown = static_cast<int>(status);
+    if (status != firmware::STATUS_SUCCESS && status != firmware::STATUS_POWER_CYCLE_REQUIRED)
+        *told = firmwareStatusFailed(FailedStep::Activate, status);
     switch (status) {
         case firmware::STATUS_SUCCESS:
             io.console.printWide(L"  [PASS] Firmware activation succeeded.\n\n");
@@ -120,18 +129,21 @@ int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
     }
 }
 
-int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
+int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                  std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
     printTargetBanner(io, disk, BannerDriver::Rst, image.revision);
     // The disk's controller is held without sharing for the whole update.
     auto opened =
         io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_NONE, OPEN_FLAGS_NONE);
     if (!opened.file) {
         printHandleError(io, opened.error);
+        *told = callFailed(FailedStep::Open, opened.error);
         return RST_NO_HANDLE;
     }
-    int result = rstDownloadFirmware(io, *opened.file, disk, image.bytes);
+    int result = rstDownloadFirmware(io, *opened.file, disk, image.bytes, &*told);
     if (result == RST_UPDATED)
-        result = rstActivateFirmware(io, *opened.file, rst::pathIdOf(disk.targetAddress));
+        result = rstActivateFirmware(io, *opened.file, rst::pathIdOf(disk.targetAddress), &*told);
     return result;
 }
 

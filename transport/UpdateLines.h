@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "discovery/DiskRecord.h"
@@ -23,15 +24,18 @@ void printTargetBanner(Io& io, const DiskRecord& disk, BannerDriver driver,
 
 // The line of a controller or port that did not open for the update.
 void printHandleError(Io& io, std::uint32_t error);
-// The line of a download request that was not accepted: its call failed, or its ReturnCode is
-// not 0.
-void printDownloadRefused(Io& io, const ControlResult& result, const ByteView& reply);
+// A download request that was not accepted: prints the line of its failed call or of its
+// ReturnCode, and tells why in failure.
+void downloadRefused(Io& io, const ControlResult& result, const ByteView& reply,
+                     std::optional<UpdateFailure>& failure);
 // Judges one download request by its call, then by the ReturnCode of the reply, and prints the
-// line of a failure. True when the request was accepted. Inline: it runs once per chunk.
-inline bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply) {
+// line of a failure. True when the request was accepted; otherwise failure tells why. Inline:
+// it runs once per chunk.
+inline bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply,
+                                    std::optional<UpdateFailure>& failure) {
     if (result.ok && srb::returnCode(reply) == 0)
         return true;
-    printDownloadRefused(io, result, reply);
+    downloadRefused(io, result, reply, failure);
     return false;
 }
 // Ends a download step: an empty line, then its PASS or FAIL line. 0 accepted, 1 failed.

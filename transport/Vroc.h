@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "discovery/DiskRecord.h"
@@ -25,12 +26,15 @@ inline constexpr int VROC_REBOOT_REQUIRED = 1602;
 // the template. vrocPort then holds that port. 0, or -1 when a list is too large to ask for.
 int vrocDiscover(Io& io, DiskRecord record, DiskList& targets, std::int32_t& vrocPort);
 // Banner, download, commit: 1602 when the drive took the image for the next reset, 1 or 5
-// failed.
-int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image, std::int32_t vrocPort);
+// failed. Each of these tells a failure in *failure when it is given.
+int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image, std::int32_t vrocPort,
+                   std::optional<UpdateFailure>* failure = nullptr);
 // Sends the image as Firmware Image Download commands: 0 every chunk accepted, 1 failed.
 int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
-                         std::span<const std::uint8_t> image);
+                         std::span<const std::uint8_t> image,
+                         std::optional<UpdateFailure>* failure = nullptr);
 // Commits the downloaded image to slot 2 for the next reset: 1602, 1 or 5.
-int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId);
+int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId,
+                         std::optional<UpdateFailure>* failure = nullptr);
 
 }  // namespace velo

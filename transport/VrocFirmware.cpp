@@ -42,7 +42,9 @@ constexpr std::array<const wchar_t*, 16> DRIVER_STATUS_LINES = {
 }  // namespace
 
 int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
-                         std::span<const std::uint8_t> image) {
+                         std::span<const std::uint8_t> image,
+                         std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
     // One buffer serves the whole download; every request is sent whole, the last piece may be
     // shorter than a chunk and then carries only its own bytes.
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
@@ -50,6 +52,7 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
     ByteView request(buffer);
 
     RequestFront front(buffer, nvmept::DATA_BUFFER);
+    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
     bool failed = false;
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
@@ -66,7 +69,11 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
         const ControlResult result = port.control(
             srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()),
             static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE));
-        if (!downloadRequestAccepted(io, result, request)) {
+        if (!downloadRequestAccepted(io, result, request, *told)) {
+            // The ReturnCode of this driver's reply is its NVME_IOCTL_* status.
+            if ((*told)->source == StatusSource::Firmware)
+                *told = driverStatusFailed(FailedStep::Download, (*told)->status);
+            *told = inChunk(**told, offset / chunk, chunks);
             failed = true;
             break;
         }
@@ -75,6 +82,8 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
                 L"  [ERROR] Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: "
                 L"0x%08x\n",
                 *completion);
+            *told = inChunk(nvmeStatusFailed(FailedStep::Download, *completion), offset / chunk,
+                            chunks);
             failed = true;
             break;
         }
@@ -83,29 +92,35 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
     return finishDownload(io, failed);
 }
 
-int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
+int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId,
+                         std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
     std::array<std::uint8_t, vroc::COMMIT_REQUEST_SIZE> buffer{};
     ByteView request(buffer);
     vroc::putCommitRequest(request, vrocDiskId);
     const ControlResult result = srb::sendWhole(port, buffer);
     if (!result.ok) {
         printActivateCallFailed(io, result.error);
+        *told = callFailed(FailedStep::Activate, result.error);
         return VROC_FAILED;
     }
 
     const std::uint32_t status = srb::returnCode(request);
     if (status >= DRIVER_STATUS_LINES.size()) {
         printUnexpectedActivateStatus(io, status);
+        *told = driverStatusFailed(FailedStep::Activate, status);
         return VROC_FAILED;
     }
     if (status != 0) {
         io.console.printWide(DRIVER_STATUS_LINES[status]);
+        *told = driverStatusFailed(FailedStep::Activate, status);
         return VROC_FAILED;
     }
     if (const auto completion = completionStatus(request)) {
         io.console.printWide(
             L"  [ERROR] Firmware activation failed: Completion Queue Entry Status Value: 0x%08x\n",
             *completion);
+        *told = nvmeStatusFailed(FailedStep::Activate, *completion);
         return VROC_COMPLETION_FAILED;
     }
     // Commit action 1: the drive runs the new image after the next reset, so the computer must
@@ -114,19 +129,21 @@ int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
     return VROC_REBOOT_REQUIRED;
 }
 
-int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
-                   std::int32_t vrocPort) {
+int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image, std::int32_t vrocPort,
+                   std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
     printTargetBanner(io, disk, BannerDriver::Vroc, image.revision);
     // The port is held without sharing for this disk's update.
     auto opened = io.platform.openDevice(vroc::portPath(vrocPort), ACCESS_READ_WRITE, SHARE_NONE,
                                          OPEN_FLAGS_NONE);
     if (!opened.file) {
         printHandleError(io, opened.error);
+        *told = callFailed(FailedStep::Open, opened.error);
         return VROC_NO_HANDLE;
     }
-    int result = vrocDownloadFirmware(io, *opened.file, disk, image.bytes);
+    int result = vrocDownloadFirmware(io, *opened.file, disk, image.bytes, &*told);
     if (result == VROC_UPDATED)
-        result = vrocActivateFirmware(io, *opened.file, disk.vrocDiskId);
+        result = vrocActivateFirmware(io, *opened.file, disk.vrocDiskId, &*told);
     return result;
 }
 

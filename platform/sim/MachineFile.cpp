@@ -1,5 +1,6 @@
 // Reading a machine file: strict JSON, every field checked, every error naming the file and
 // the field at fault.
+#include <algorithm>
 #include <cctype>
 #include <set>
 
@@ -57,6 +58,18 @@ void readClock(const Json& value, const std::string& path, Machine& machine) {
         failAt(path, "is not a valid time");
     machine.clock = ClockMode::Fixed;
     machine.fixedTime = time;
+}
+
+// "line L, column C" of the byte the JSON reader stopped at (its count starts at 1).
+std::string placeOf(std::string_view json, std::size_t byte) {
+    const std::size_t offset = std::min(byte == 0 ? 0 : byte - 1, json.size());
+    const std::string_view before = json.substr(0, offset);
+    const std::size_t line =
+        1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t lineStart = before.rfind('\n');
+    const std::size_t column =
+        lineStart == std::string_view::npos ? offset + 1 : offset - lineStart;
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 void readMachine(const Json& root, MachineReader& reader) {
@@ -154,16 +167,15 @@ struct DuplicateCheck {
 std::unique_ptr<Machine> loadMachineText(std::string_view json, const std::string& sourceName,
                                          std::string& error) {
     try {
+        if (const std::size_t bad = firstNonUtf8Byte(json); bad != json.size()) {
+            throw LoadError("is not UTF-8 text (byte offset " + std::to_string(bad) + ")");
+        }
         DuplicateCheck duplicates;
         Json root;
         try {
             root = Json::parse(json.begin(), json.end(), std::ref(duplicates));
         } catch (const Json::parse_error& e) {
-            // The library's text already names the line and column.
-            std::string what = e.what();
-            if (auto at = what.find("] "); at != std::string::npos)
-                what = what.substr(at + 2);
-            throw LoadError(what);
+            throw LoadError("is not valid JSON (" + placeOf(json, e.byte) + ")");
         }
         if (!duplicates.duplicate.empty()) {
             throw LoadError("field \"" + duplicates.duplicate + "\" appears twice in one object");
@@ -174,16 +186,19 @@ std::unique_ptr<Machine> loadMachineText(std::string_view json, const std::strin
         return machine;
     } catch (const LoadError& e) {
         error = sourceName + ": " + e.what();
-    } catch (const std::exception& e) {
-        error = sourceName + ": " + e.what();
+    } catch (const std::exception&) {
+        // Every field is checked before it is read, so this is a value the checks did not
+        // foresee; the library's own words would mean nothing to the reader of the file.
+        error = sourceName + ": is not a machine file this program can read";
     }
     return nullptr;
 }
 
 std::unique_ptr<Machine> loadMachineFile(const std::wstring& path, std::string& error) {
     std::string content;
-    if (!readFileFromDisk(path, content)) {
-        error = toUtf8(path) + ": cannot be read";
+    std::string failure;
+    if (!readFileFromDisk(path, MACHINE_FILE_LIMIT, content, failure)) {
+        error = toUtf8(path) + ": " + failure;
         return nullptr;
     }
     return loadMachineText(content, toUtf8(path), error);

@@ -1,7 +1,6 @@
 #include "platform/sim/NvmeDrive.h"
 
 #include <algorithm>
-#include <iterator>
 #include <mutex>
 
 namespace velo::sim {
@@ -91,25 +90,16 @@ std::vector<std::uint8_t> NvmeDrive::slotImage(std::uint8_t number) const {
 }
 
 bool NvmeDrive::stagedIsWhole() const {
-    // The ranges are merged as they come, so a whole image is one range from 0.
-    return covered_.size() == 1 && covered_.begin()->first == 0;
-}
-
-void NvmeDrive::cover(std::uint64_t begin, std::uint64_t end) {
-    auto next = covered_.upper_bound(begin);
-    if (next != covered_.begin()) {
-        const auto before = std::prev(next);
-        if (before->second >= begin) {
-            begin = before->first;
-            end = std::max(end, before->second);
-            covered_.erase(before);
-        }
+    // The pieces in offset order leave no gap up to the end of the furthest one.
+    auto pieces = pieces_;
+    std::sort(pieces.begin(), pieces.end());
+    std::uint64_t reach = 0;
+    for (const auto& [offset, length] : pieces) {
+        if (offset > reach)
+            return false;
+        reach = std::max(reach, offset + length);
     }
-    while (next != covered_.end() && next->first <= end) {
-        end = std::max(end, next->second);
-        next = covered_.erase(next);
-    }
-    covered_.emplace(begin, end);
+    return !pieces.empty();
 }
 
 std::uint64_t NvmeDrive::granularityBytes() const {
@@ -167,7 +157,6 @@ std::uint32_t NvmeDrive::download(std::uint64_t offset, std::span<const std::uin
             staged_.resize(end, 0);
         std::copy(bytes.begin(), bytes.end(), staged_.begin() + static_cast<std::ptrdiff_t>(begin));
     }
-    cover(offset, offset + length);
     pieces_.emplace_back(offset, length);
     return FIRMWARE_STATUS_SUCCESS;
 }
@@ -204,7 +193,6 @@ std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::s
         target->image = shareImage(std::move(staged_));
         // The staging area is emptied and its memory given back (assigning {} would keep it).
         staged_ = std::vector<std::uint8_t>();
-        covered_.clear();
         pieces_ = std::vector<std::pair<std::uint64_t, std::uint64_t>>();
     }
     const Activation how = activation.value_or(state_.activation);

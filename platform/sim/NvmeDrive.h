@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -89,7 +88,7 @@ public:
 
     // Staging area: the pieces downloaded since the last commit. A commit that takes the
     // staged image empties it and gives its memory back.
-    bool hasStaged() const { return !covered_.empty(); }
+    bool hasStaged() const { return !pieces_.empty(); }
     // Staged bytes from offset 0 to the end of the furthest piece; gaps read as zero.
     const std::vector<std::uint8_t>& stagedBytes() const { return staged_; }
     // True when every byte from 0 to the end of the furthest piece was downloaded.
@@ -116,14 +115,10 @@ public:
 private:
     FirmwareSlot* findSlot(std::uint8_t number);
     std::uint64_t granularityBytes() const;
-    // Marks [begin, end) downloaded.
-    void cover(std::uint64_t begin, std::uint64_t end);
 
     DriveSetup state_;
     std::optional<std::uint8_t> pending_;
     std::vector<std::uint8_t> staged_;
-    // The byte ranges downloaded, begin -> end, disjoint and not adjacent.
-    std::map<std::uint64_t, std::uint64_t> covered_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces_;
 };
 

@@ -252,7 +252,13 @@ void SimPlatform::writeOutput(std::string_view bytes) {
         echo_.out(bytes);
 }
 
-bool SimPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
+void SimPlatform::writeErrorOutput(std::string_view bytes) {
+    errorOutput_.append(bytes);
+    if (echo_.err)
+        echo_.err(bytes);
+}
+
+FileWriteResult SimPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
     return writeTextFileToDisk(path, text);
 }
 

@@ -17,6 +17,9 @@ struct Machine;
 // and the field at fault.
 std::unique_ptr<Machine> loadMachineText(std::string_view json, const std::string& sourceName,
                                          std::string& error);
+// A machine file larger than MACHINE_FILE_LIMIT, a directory or text that is not UTF-8 is
+// refused without being parsed.
+inline constexpr std::size_t MACHINE_FILE_LIMIT = 4 * 1024 * 1024;
 std::unique_ptr<Machine> loadMachineFile(const std::wstring& path, std::string& error);
 // The machine that the host build runs on without /machine.
 std::unique_ptr<Machine> loadDefaultMachine();
@@ -46,13 +49,15 @@ public:
     void showMessage(const std::wstring& caption, const std::wstring& text) override;
     std::optional<LocalTime> localTime() override;
     void writeOutput(std::string_view bytes) override;
-    bool writeTextFile(const std::wstring& path, std::string_view text) override;
+    void writeErrorOutput(std::string_view bytes) override;
+    FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
 
     // The machine, for what a test asks after a run: drive(n) for what a drive holds,
     // requests() and opens() for everything the machine received (once the test asked it to
     // keep that history), requestCount() for how many requests of each kind.
     Machine& machine() { return *machine_; }
     const std::string& output() const { return output_; }
+    const std::string& errorOutput() const { return errorOutput_; }
     const std::vector<ShownMessage>& messages() const { return messages_; }
     // Overrides the machine file's clock: a fixed time (nothing: the host's local time), or
     // with readable false a clock that cannot be read.
@@ -74,6 +79,7 @@ private:
     std::size_t listedDevices_ = 0;
     Echo echo_;
     std::string output_;
+    std::string errorOutput_;
     std::vector<ShownMessage> messages_;
     std::optional<LocalTime> fixedTime_;
     bool clockReadable_ = true;

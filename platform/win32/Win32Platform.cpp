@@ -74,12 +74,22 @@ std::optional<std::wstring> widenUtf8(const std::string& text) {
     return wide;
 }
 
+// Owners of what the system hands out, taken at once so that no path, an allocation that throws
+// included, leaves a handle or a device information list open.
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+struct DeviceInfoListDestroyer {
+    void operator()(HDEVINFO set) const { SetupDiDestroyDeviceInfoList(set); }
+};
+using UniqueDeviceInfoList = std::unique_ptr<void, DeviceInfoListDestroyer>;
+
 class Win32DeviceInfoSet final : public DeviceInfoSet {
 public:
-    explicit Win32DeviceInfoSet(HDEVINFO set) : set_(set) {}
-    ~Win32DeviceInfoSet() override { SetupDiDestroyDeviceInfoList(set_); }
-    Win32DeviceInfoSet(const Win32DeviceInfoSet&) = delete;
-    Win32DeviceInfoSet& operator=(const Win32DeviceInfoSet&) = delete;
+    explicit Win32DeviceInfoSet(UniqueDeviceInfoList set)
+        : owned_(std::move(set)), set_(owned_.get()) {}
 
     std::optional<std::uint32_t> deviceAt(std::uint32_t index) override {
         SP_DEVINFO_DATA device;
@@ -193,22 +203,8 @@ private:
         return InterfaceLookup::DetailFailed;
     }
 
+    UniqueDeviceInfoList owned_;
     HDEVINFO set_;
-};
-
-class EventHandle {
-public:
-    EventHandle() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~EventHandle() {
-        if (handle_ != nullptr)
-            CloseHandle(handle_);
-    }
-    EventHandle(const EventHandle&) = delete;
-    EventHandle& operator=(const EventHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
 };
 
 ControlResult controlFailure(DWORD error) {
@@ -217,10 +213,8 @@ ControlResult controlFailure(DWORD error) {
 
 class Win32DeviceFile final : public DeviceFile {
 public:
-    Win32DeviceFile(HANDLE handle, bool overlapped) : handle_(handle), overlapped_(overlapped) {}
-    ~Win32DeviceFile() override { CloseHandle(handle_); }
-    Win32DeviceFile(const Win32DeviceFile&) = delete;
-    Win32DeviceFile& operator=(const Win32DeviceFile&) = delete;
+    Win32DeviceFile(UniqueHandle handle, bool overlapped)
+        : owned_(std::move(handle)), handle_(owned_.get()), overlapped_(overlapped) {}
 
     ControlResult control(std::uint32_t controlCode, std::span<std::uint8_t> buffer,
                           std::uint32_t inputLength, std::uint32_t outputLength) override {
@@ -239,8 +233,8 @@ public:
         } else {
             // A handle opened for overlapped I/O completes asynchronously; wait here so that
             // the request is finished, and the buffer filled, when control returns.
-            EventHandle done;
-            if (done.get() == nullptr)
+            UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!done)
                 return controlFailure(GetLastError());
             OVERLAPPED pending{};
             pending.hEvent = done.get();
@@ -258,6 +252,7 @@ public:
     }
 
 private:
+    UniqueHandle owned_;
     HANDLE handle_;
     bool overlapped_;
 };
@@ -283,7 +278,7 @@ std::unique_ptr<DeviceInfoSet> Win32Platform::deviceInfoSet(const Guid& interfac
     HDEVINFO set = SetupDiGetClassDevsW(&sdkClass, nullptr, nullptr, flags);
     if (set == INVALID_HANDLE_VALUE)
         return nullptr;
-    return std::make_unique<Win32DeviceInfoSet>(set);
+    return std::make_unique<Win32DeviceInfoSet>(UniqueDeviceInfoList(set));
 }
 
 OpenResult Win32Platform::openDevice(const std::wstring& path, std::uint32_t access,
@@ -296,8 +291,9 @@ OpenResult Win32Platform::openDevice(const std::wstring& path, std::uint32_t acc
         CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return OpenResult{nullptr, GetLastError()};
+    UniqueHandle owned(handle);
     bool overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
-    return OpenResult{std::make_unique<Win32DeviceFile>(handle, overlapped), 0};
+    return OpenResult{std::make_unique<Win32DeviceFile>(std::move(owned), overlapped), 0};
 }
 
 void Win32Platform::showMessage(const std::wstring& caption, const std::wstring& text) {
@@ -321,7 +317,11 @@ void Win32Platform::writeOutput(std::string_view bytes) {
     writeStandardStream(StandardStream::Output, bytes);
 }
 
-bool Win32Platform::writeTextFile(const std::wstring& path, std::string_view text) {
+void Win32Platform::writeErrorOutput(std::string_view bytes) {
+    writeStandardStream(StandardStream::Error, bytes);
+}
+
+FileWriteResult Win32Platform::writeTextFile(const std::wstring& path, std::string_view text) {
     return writeTextFileToDisk(path, text);
 }
 

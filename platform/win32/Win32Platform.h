@@ -19,7 +19,8 @@ public:
     void showMessage(const std::wstring& caption, const std::wstring& text) override;
     std::optional<LocalTime> localTime() override;
     void writeOutput(std::string_view bytes) override;
-    bool writeTextFile(const std::wstring& path, std::string_view text) override;
+    void writeErrorOutput(std::string_view bytes) override;
+    FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
 };
 
 enum class StandardStream {

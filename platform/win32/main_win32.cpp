@@ -1,5 +1,6 @@
 // Entry point of velo.exe. It reads the command line from the process itself rather than from
 // its arguments, and starts the launcher with the real machine as the default platform.
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Launch.h"
+#include "platform/Text.h"
 #include "platform/win32/SdkChecks.h"
 #include "platform/win32/SystemText.h"
 #include "platform/win32/Win32Platform.h"
@@ -16,11 +18,6 @@
 #include <shellapi.h>
 
 namespace {
-
-// Exit status of a process that could not run at all (a build whose Windows identifiers are
-// wrong, or a failure nothing in the run could handle): ERROR_INTERNAL_ERROR. A run that
-// starts ends with the launcher's status instead.
-constexpr int EXIT_INTERNAL_ERROR = 1359;
 
 void writeStderr(std::string_view text) {
     velo::writeStandardStream(velo::StandardStream::Error, text);
@@ -41,19 +38,63 @@ bool identifiersMatchSdk() {
 
 // The arguments without the program name, split as the system splits them.
 bool splitArguments(const wchar_t* commandLine, std::vector<std::wstring>& args) {
+    struct LocalFreer {
+        void operator()(wchar_t** block) const { LocalFree(block); }
+    };
     int count = 0;
-    wchar_t** argv = CommandLineToArgvW(commandLine, &count);
-    if (argv == nullptr)
+    // Owned at once: copying the arguments may throw, and the block is freed on that path too.
+    std::unique_ptr<wchar_t*, LocalFreer> argv(CommandLineToArgvW(commandLine, &count));
+    if (!argv)
         return false;
     for (int i = 1; i < count; ++i)
-        args.emplace_back(argv[i]);
-    LocalFree(argv);
+        args.emplace_back(argv.get()[i]);
     return true;
 }
 
+bool hasHandle(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// A GUI-subsystem program starts without a console, so from an interactive command prompt its
+// lines would go nowhere. When standard output or error was not redirected, the program joins
+// the console of the process that started it and writes there. The console handles it opens
+// are the process's standard handles from then on and live as long as the process. False when
+// a stream has nowhere to go.
+bool joinParentConsole() {
+    if (hasHandle(STD_OUTPUT_HANDLE) && hasHandle(STD_ERROR_HANDLE))
+        return true;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return false;
+    for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        if (hasHandle(which))
+            continue;
+        HANDLE console =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (console == INVALID_HANDLE_VALUE)
+            return false;
+        SetStdHandle(which, console);
+    }
+    return true;
+}
+
+bool isSwitch(const std::vector<std::wstring>& args, std::wstring_view name) {
+    for (const std::wstring& arg : args) {
+        if (arg.size() == name.size() &&
+            std::equal(arg.begin(), arg.end(), name.begin(), [](wchar_t a, wchar_t b) {
+                return (a >= L'A' && a <= L'Z' ? a + 32 : a) == b;
+            })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int run() {
+    const bool visible = joinParentConsole();
     if (!identifiersMatchSdk())
-        return EXIT_INTERNAL_ERROR;
+        return velo::EXIT_INTERNAL_ERROR;
 
     const wchar_t* commandLine = GetCommandLineW();
     std::vector<std::wstring> args;
@@ -69,8 +110,24 @@ int run() {
     hooks.writeStdout = [](std::string_view bytes) {
         velo::writeStandardStream(velo::StandardStream::Output, bytes);
     };
-    hooks.writeStderr = writeStderr;
-    return velo::launch(args, velo::argumentTextOf(commandLine), hooks);
+    // With no console to show them, a usage error and the usage text go to a message box
+    // (unless the run is silent); the run's own lines are then shown by its result box.
+    std::string unseen;
+    hooks.writeStderr = [&](std::string_view bytes) {
+        if (!visible)
+            unseen.append(bytes);
+        writeStderr(bytes);
+    };
+    hooks.announceSimulation = true;
+    const int status = velo::launch(args, velo::argumentTextOf(commandLine), hooks);
+    if (!visible && !isSwitch(args, L"/s")) {
+        if (status == velo::EXIT_BAD_COMMAND_LINE && !unseen.empty()) {
+            MessageBoxW(nullptr, velo::fromUtf8(unseen).c_str(), L"VELO", MB_OK | MB_ICONERROR);
+        } else if (isSwitch(args, L"/?")) {
+            MessageBoxW(nullptr, velo::fromUtf8(velo::usageText()).c_str(), L"VELO", MB_OK);
+        }
+    }
+    return status;
 }
 
 }  // namespace
@@ -85,5 +142,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     } catch (...) {
         writeStderr("velo: internal error\n");
     }
-    return EXIT_INTERNAL_ERROR;
+    return velo::EXIT_INTERNAL_ERROR;
 }

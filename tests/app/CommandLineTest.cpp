@@ -44,8 +44,21 @@ TEST(CommandLine, UsageSwitch) {
 
 TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
     const std::vector<std::vector<std::wstring>> bad = {
-        {L"/x"},          {L"s"},        {L"/s", L"extra"},          {L"/log"}, {L"/log", L""},
-        {L"/log", L"/S"}, {L"/machine"}, {L"/trace", L"/log", L"f"}, {L"-s"},
+        {L"/x"},
+        {L"s"},
+        {L"/s", L"extra"},
+        {L"/log"},
+        {L"/log", L""},
+        {L"/log", L"/S"},
+        {L"/machine"},
+        {L"/trace", L"/log", L"f"},
+        {L"-s"},
+        {L"/s", L"/S"},
+        {L"/log", L"a", L"/LOG", L"b"},
+        {L"/json"},
+        {L"/replay", L"/list"},
+        {L"/machine", L"m", L"/replay", L"r"},
+        {L"/list", L"/json", L"j"},
     };
     for (const auto& args : bad) {
         CommandLine parsed;
@@ -57,7 +70,8 @@ TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
 
 TEST(CommandLine, UsageNamesEverySwitch) {
     const std::string usage = usageText();
-    for (const char* name : {"/s", "/log FILE", "/machine FILE", "/trace FILE", "/?"}) {
+    for (const char* name : {"/s", "/log FILE", "/machine FILE", "/trace FILE", "/json FILE",
+                             "/replay FILE", "/list", "/exitcode", "/?"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }

@@ -328,7 +328,10 @@ TEST(MachineFile, RefusesTextThatIsNotOneJsonObject) {
     std::string error;
     EXPECT_FALSE(loadMachineText("{\n  \"format\": \"velo-machine\",\n  \"version\": \n}",
                                  "broken.json", error));
-    EXPECT_EQ(error.rfind("broken.json: parse error at line 4, column 1", 0), 0u) << error;
+    EXPECT_EQ(error, "broken.json: is not valid JSON (line 4, column 1)");
+
+    EXPECT_FALSE(loadMachineText("{\"description\": \"caf\xE9\"}", "latin1.json", error));
+    EXPECT_EQ(error, "latin1.json: is not UTF-8 text (byte offset 20)");
 
     EXPECT_FALSE(loadMachineText(R"({"format": "velo-machine", "version": 1, "version": 1})",
                                  "twice.json", error));
@@ -341,7 +344,7 @@ TEST(MachineFile, RefusesTextThatIsNotOneJsonObject) {
 TEST(MachineFile, UnreadableFileIsNamed) {
     std::string error;
     EXPECT_FALSE(loadMachineFile(L"/no/such/dir/machine.json", error));
-    EXPECT_EQ(error, "/no/such/dir/machine.json: cannot be read");
+    EXPECT_EQ(error, "/no/such/dir/machine.json: cannot be opened: No such file or directory");
 }
 
 }  // namespace

@@ -140,6 +140,22 @@ TEST(Trace, RunLevelCallsAreTracedToo) {
     EXPECT_EQ(traced.inner.output(), std::string("A\xFF\n", 3)) << "calls still reach the machine";
 }
 
+TEST(Trace, ASinkThatFailsCannotEndTheProcessFromADestructor) {
+    sim::SimPlatform inner(loadOrFail(baseMachine()));
+    bool failing = false;
+    TracingPlatform tracing(inner, [&](std::string_view) {
+        if (failing)
+            throw std::runtime_error("disk full");
+    });
+    auto set = tracing.deviceInfoSet(DISK_INTERFACE_CLASS, 0x12);
+    auto opened = tracing.openDevice(L"\\\\.\\PHYSICALDRIVE3", ACCESS_READ_WRITE, SHARE_READ_WRITE,
+                                     OPEN_FLAGS_NONE);
+    ASSERT_TRUE(set && opened.file);
+    failing = true;
+    set.reset();
+    opened.file.reset();
+}
+
 // --- the /trace switch ---
 
 struct LaunchOutput {
@@ -174,6 +190,18 @@ TEST(TraceSwitch, TraceFileThatCannotBeCreatedStopsBeforeAnythingRuns) {
     EXPECT_EQ(output.err, "velo: /no/such/folder/trace.jsonl: the trace file cannot be created\n");
     EXPECT_EQ(output.out, "");
     EXPECT_FALSE(output.platformMade);
+}
+
+TEST(Launch, AnExceptionEndsTheRunWithTheInternalErrorStatusThatLinuxKeeps) {
+    LaunchHooks hooks;
+    std::string err;
+    hooks.writeStderr = [&](std::string_view b) { err.append(b); };
+    hooks.writeStdout = [](std::string_view) {};
+    hooks.defaultPlatform = []() -> std::unique_ptr<Platform> { throw std::bad_alloc(); };
+    const int status = launch({L"/s"}, L"/s", hooks);
+    EXPECT_EQ(status, EXIT_INTERNAL_ERROR);
+    EXPECT_EQ(status & 0xFF, status) << "the status reads the same after an 8-bit exit";
+    EXPECT_EQ(err, "velo: internal error: std::bad_alloc\n");
 }
 
 TEST(TraceSwitch, TraceFileHoldsOneJsonLinePerCallOfTheRun) {

@@ -49,9 +49,119 @@ check "bad machine file exits 87" test $? -eq 87
 check "bad machine file is named" contains "$scratch/err" "bad.json"
 check "bad machine file runs nothing" test ! -s "$scratch/out"
 
+# Outside input that is not a machine file: refused with 87 and one line naming the file and what
+# is wrong, before anything runs.
+mkdir -p "$scratch/folder.json"
+head -c $((4 * 1024 * 1024 + 1)) /dev/zero | tr '\0' ' ' > "$scratch/huge.json"
+printf '{ "format": "velo-machine", "version": 1, "description": "caf\xe9" }' > "$scratch/latin1.json"
+printf '{ "format": "velo-machine",\n  "version": }' > "$scratch/broken.json"
+while IFS='|' read -r file expected; do
+    "$velo" /s /machine "$file" /log "$scratch/never.log" >"$scratch/out" 2>"$scratch/err"
+    check "$file exits 87" test $? -eq 87
+    check "$file: one line naming it" test "$(cat "$scratch/err")" = "velo: $file: $expected"
+    check "$file runs nothing" test ! -s "$scratch/out"
+done <<EOF
+$scratch/absent.json|cannot be opened: No such file or directory
+$scratch/folder.json|is a directory, not a file
+/dev/zero|is larger than 4194304 bytes
+$scratch/huge.json|is larger than 4194304 bytes
+$scratch/latin1.json|is not UTF-8 text (byte offset 61)
+$scratch/broken.json|is not valid JSON (line 2, column 14)
+EOF
+check "refused machine files write no log" test ! -e "$scratch/never.log"
+
+# The files a run reads and writes must differ, and a switch is given once.
+cp "$empty" "$scratch/m.json"
+for bad in "/machine m.json /trace m.json" "/machine m.json /log ./m.json" \
+           "/log r.log /trace $scratch/r.log" "/s /s" "/log a.log /LOG b.log"; do
+    # shellcheck disable=SC2086
+    (cd "$scratch" && "$velo" $bad >"$scratch/out" 2>"$scratch/err")
+    check "'$bad' exits 87" test $? -eq 87
+    check "'$bad' says why" grep -qE "name the same file|more than once" "$scratch/err"
+    check "'$bad' prints nothing on stdout" test ! -s "$scratch/out"
+done
+check "machine file left intact" cmp -s "$empty" "$scratch/m.json"
+check "no log or trace written" test ! -e "$scratch/r.log" -a ! -e "$scratch/a.log"
+
+# A log that cannot be written leaves the run and its status as they are, and says so.
+"$velo" /s /machine "$empty" /log "$scratch/no-such-folder/r.log" >"$scratch/out" 2>"$scratch/err"
+check "unwritable log: status unchanged" test $? -eq 0
+check "unwritable log: run ends" grep -qxF ' >> VELO Ended (Return Code : 1)' "$scratch/out"
+check "unwritable log: reason on stderr" test "$(cat "$scratch/err")" = \
+    "velo: the result log $scratch/no-such-folder/r.log cannot be written: No such file or directory"
+
 "$velo" '/?' >"$scratch/out" 2>&1
 check "usage exits 0" test $? -eq 0
 check "usage printed" contains "$scratch/out" "/machine FILE"
+
+# --- Administrators' switches on every example machine ---
+examples=$(cd "$(dirname -- "${BASH_SOURCE[0]}")/../../examples" && pwd)
+schema=$(cd "$(dirname -- "${BASH_SOURCE[0]}")/../../docs" && pwd)/result.schema.json
+requests_of() { grep -E '"op":"(openDevice|control|closeDevice)"' -- "$1" | sed 's/^{"seq":[0-9]*,//'; }
+mkdir -p "$scratch/results"
+for example in "$examples"/*.json; do
+    name=$(basename -- "$example" .json)
+    "$velo" /s /machine "$example" /json "$scratch/results/$name.json" >/dev/null 2>&1
+    check "$name: exit status 0 without /exitcode" test $? -eq 0
+done
+# One example of each driver stack through the program itself (the unit tests take every one).
+for name in default rst-raid-volume vroc-raid-volume; do
+    example="$examples/$name.json"
+    base="$scratch/$name"
+    "$velo" /s /machine "$example" /trace "$base.trace" >"$base.out" 2>/dev/null
+    # /list sends what the scan pass sends and nothing more: its requests begin the full run's.
+    "$velo" /list /machine "$example" /trace "$base.list.trace" >"$base.list.out" 2>/dev/null
+    check "$name: /list exits 0" test $? -eq 0
+    list_requests=$(requests_of "$base.list.trace" | wc -l)
+    check "$name: /list requests are the scan pass's" \
+        cmp -s <(requests_of "$base.list.trace") <(requests_of "$base.trace" | head -n "$list_requests")
+    check "$name: /list lists" grep -qF ' >> VELO List Ended (' "$base.list.out"
+    # The recorded run replays to the same output.
+    "$velo" /s /replay "$base.trace" >"$base.replay.out" 2>"$base.replay.err"
+    check "$name: replay exits 0" test $? -eq 0
+    check "$name: replay prints the same bytes" cmp -s "$base.out" "$base.replay.out"
+done
+check "every result document follows the schema" python3 - "$schema" "$scratch"/results/*.json <<'PY'
+import json, sys, jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft202012Validator.check_schema(schema)
+for path in sys.argv[2:]:
+    jsonschema.validate(json.load(open(path)), schema, cls=jsonschema.Draft202012Validator)
+PY
+
+for case in "default 0" "power-cycle 194" "fails-third-chunk 1" "unknown-revision 1"; do
+    set -- $case
+    # 3010 is the Windows status for a needed restart; Linux keeps its low 8 bits, 194.
+    "$velo" /s /exitcode /machine "$examples/$1.json" >/dev/null 2>&1
+    check "/exitcode on $1 exits $2" test $? -eq "$2"
+done
+
+"$velo" /list /machine "$examples/default.json" /log "$scratch/list.log" >/dev/null 2>&1
+check "/list /log writes the list" contains "$scratch/list.log" $'Image : 1, installs QLR4KAXA\r\n'
+"$velo" /list /machine "$examples/default.json" /json "$scratch/list.json" >/dev/null 2>"$scratch/err"
+check "/list with /json exits 87" test $? -eq 87
+for bad in "/replay $scratch/default.trace /machine $examples/default.json" \
+           "/log $scratch/same /json $scratch/same" "/trace $scratch/t /replay $scratch/t"; do
+    # shellcheck disable=SC2086
+    "$velo" /s $bad >"$scratch/out" 2>"$scratch/err"
+    check "'$bad' exits 87" test $? -eq 87
+done
+
+# A recording whose 50th call asks for other bytes than the run sends: exit 87, call named.
+python3 - "$scratch/default.trace" "$scratch/changed.trace" <<'PY'
+import json, sys
+out = []
+for line in open(sys.argv[1]):
+    call = json.loads(line)
+    if call["seq"] == 50:
+        call["input"] = call["input"][:200] + ("1" if call["input"][200] == "0" else "0") + call["input"][201:]
+        line = json.dumps(call, separators=(",", ":")) + "\n"
+    out.append(line)
+open(sys.argv[2], "w").write("".join(out))
+PY
+"$velo" /s /replay "$scratch/changed.trace" >/dev/null 2>"$scratch/err"
+check "a changed request exits 87" test $? -eq 87
+check "a changed request is named" contains "$scratch/err" "call 50: control file 5 code 0x4D008 inputLength 4172 outputLength 4172 input of 4172 bytes: input differs at byte 100"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -49,8 +49,16 @@ TEST(RequestBuffer, RequestsDoNotCarryWhatEarlierAnswersLeft) {
     DiskRecord vroc = makeCandidate(L"", DriverKind::VrocNonRaid);
     vroc.vrocDiskId = 257;
     const std::vector<Stack> stacks = {
-        {"inbox", DRIVE, inboxUpdateDisk, makeCandidate(DRIVE, DriverKind::Inbox)},
-        {"rst", RST_PORT, rstUpdateDisk, makeCandidate(RST_PORT, DriverKind::RstPassThrough, 3)},
+        {"inbox", DRIVE,
+         [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
+             return inboxUpdateDisk(io, disk, image);
+         },
+         makeCandidate(DRIVE, DriverKind::Inbox)},
+        {"rst", RST_PORT,
+         [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
+             return rstUpdateDisk(io, disk, image);
+         },
+         makeCandidate(RST_PORT, DriverKind::RstPassThrough, 3)},
         {"vroc", VROC_PORT,
          [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
              return vrocUpdateDisk(io, disk, image, 2);

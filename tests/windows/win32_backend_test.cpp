@@ -385,8 +385,8 @@ void testLocalTime(velo::Platform& platform) {
 
 void testTextFile(velo::Platform& platform, const std::wstring& folder) {
     std::wstring path = folder + L"\\backend-test.log";
-    CHECK(platform.writeTextFile(path, std::string(100, 'x')));
-    CHECK(platform.writeTextFile(path, "a\nb\n"));
+    CHECK(platform.writeTextFile(path, std::string(100, 'x')).ok);
+    CHECK(platform.writeTextFile(path, "a\nb\n").ok);
     std::string stored;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -399,7 +399,9 @@ void testTextFile(velo::Platform& platform, const std::wstring& folder) {
     }
     CHECK(stored == "a\r\nb\r\n");
     DeleteFileW(path.c_str());
-    CHECK(!platform.writeTextFile(folder + L"\\no-such-folder\\x.log", "x"));
+    const velo::FileWriteResult missing =
+        platform.writeTextFile(folder + L"\\no-such-folder\\x.log", "x");
+    CHECK(!missing.ok && missing.failure == "No such file or directory");
 }
 
 }  // namespace

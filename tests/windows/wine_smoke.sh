@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Smoke test of velo.exe under wine: a run on a machine without any supported drive, its log
-# file, a bad command line, the executable's imports, and the Windows backend's own test
+# file, a bad command line, the executable's imports, the Windows backend's own test
 # program (velo_win32_backend_test.exe of the same build) against wine's SetupAPI and named
-# pipes. Exits 77 (skipped) when velo.exe is not built.
+# pipes, and a copy signed with a throwaway certificate. Exits 77 (skipped) when velo.exe is not built.
 #
 # Usage: wine_smoke.sh VELO_EXE SCRATCH_DIR [WINEPREFIX_DIR]
 #   VELO_EXE        the velo.exe of the windows build
@@ -168,6 +168,33 @@ else
     fail "bad command line with /log: status $(status_of bogus_log), log $( [[ -e $bogus_log ]] && echo written || echo absent)"
 fi
 
+# --- Files named twice, outside input refused, a log that cannot be written ---
+machine_copy="$scratch/same.json"
+cp -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples/default.json" "$machine_copy"
+before=$(file_bytes "$machine_copy")
+# The same file in another spelling: another letter case and a relative path.
+run_velo same_file /s /machine "$(windows_path "$machine_copy")" /trace SAME.JSON
+if [[ $(status_of same_file) == 87 && $(file_bytes "$machine_copy") == "$before" ]] &&
+   grep -qF 'name the same file' "$scratch/same_file.err"; then
+    pass "/machine and /trace naming one file: 87, the machine file intact"
+else
+    fail "/machine and /trace naming one file: status $(status_of same_file), $(head -c 200 "$scratch/same_file.err")"
+fi
+mkdir -p -- "$scratch/folder.json"
+run_velo folder_machine /s /machine folder.json
+if [[ $(status_of folder_machine) == 87 && $(cat "$scratch/folder_machine.err") == "velo: folder.json: is a directory, not a file" ]]; then
+    pass "a directory as machine file: 87 and one line"
+else
+    fail "a directory as machine file: status $(status_of folder_machine), $(head -c 200 "$scratch/folder_machine.err")"
+fi
+run_velo unwritable_log /s /log 'no-such-folder\r.log'
+if [[ $(status_of unwritable_log) == 0 ]] &&
+   grep -qF 'velo: the result log no-such-folder\r.log cannot be written: No such file or directory' "$scratch/unwritable_log.err"; then
+    pass "a log that cannot be written: status 0, the reason on standard error"
+else
+    fail "a log that cannot be written: status $(status_of unwritable_log), $(head -c 200 "$scratch/unwritable_log.err")"
+fi
+
 # --- A simulated machine, traced: the same core on the Windows build ---
 examples=$(realpath -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples")
 trace="$scratch/default trace.jsonl"
@@ -184,6 +211,27 @@ if [[ ${downloads:-0} -ge 512 ]]; then
 else
     fail "/trace recorded ${downloads:-no} requests of 4172 bytes"
 fi
+
+if grep -qF 'simulated run on' "$scratch/simulated.err" && grep -qF 'no device is touched' "$scratch/simulated.err"; then
+    pass "/machine says on standard error that the run is simulated"
+else
+    fail "/machine standard error: $(head -c 300 "$scratch/simulated.err")"
+fi
+
+# --- /exitcode: velo.exe's own exit status as the command prompt's ERRORLEVEL shows it ---
+for case in "default 0" "power-cycle 3010" "fails-third-chunk 1"; do
+    read -r name expected <<<"$case"
+    batch="$scratch/exitcode-$name.cmd"
+    printf '@echo off\r\n"%s" /s /exitcode /machine "%s" >nul 2>nul\r\necho ERRORLEVEL=%%ERRORLEVEL%%\r\n' \
+        "$(windows_path "$velo_exe")" "$(windows_path "$examples/$name.json")" >"$batch"
+    (cd -- "$scratch" && "$wine" cmd /c "$(windows_path "$batch")" </dev/null \
+        >"exitcode-$name.out" 2>/dev/null)
+    if grep -q "^ERRORLEVEL=$expected"$'\r'"\?$" "$scratch/exitcode-$name.out"; then
+        pass "/exitcode on examples/$name.json: ERRORLEVEL $expected"
+    else
+        fail "/exitcode on examples/$name.json: $(tr '\r\n' '  ' <"$scratch/exitcode-$name.out")"
+    fi
+done
 
 # --- Every example machine: the same bytes on both builds ---
 # With VELO_HOST naming the host build's velo, each example runs on both; the console output
@@ -205,6 +253,16 @@ if [[ -n ${VELO_HOST:-} ]]; then
             fail "examples/$name.json differs between the builds (see $scratch/$name.*)"
         fi
     done
+    # A run recorded by the host build replays on velo.exe to the same output.
+    for name in rst-raid-volume vroc-commit-driver-status; do
+        run_velo "$name.replay" /s /replay "$(windows_path "$scratch/$name.host.jsonl")"
+        if [[ $(status_of "$name.replay") == 0 ]] &&
+           cmp -s -- "$scratch/$name.host.out" "$scratch/$name.replay.out"; then
+            pass "velo.exe replays the host's recording of examples/$name.json"
+        else
+            fail "replay of examples/$name.json on velo.exe: status $(status_of "$name.replay"), $(head -c 300 "$scratch/$name.replay.err")"
+        fi
+    done
 fi
 
 # --- The backend against wine's SetupAPI, pipes, clock and files ---
@@ -221,6 +279,40 @@ if [[ -f $backend_test ]]; then
     fi
 else
     fail "backend test not built: $backend_test"
+fi
+
+# --- Signing: a throwaway certificate signs a copy, which verifies and still runs ---
+signing="$scratch/signing"
+rm -rf -- "$signing" && mkdir -p -- "$signing"
+if openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VELO test signer" \
+       -addext "extendedKeyUsage=codeSigning" -keyout "$signing/key.pem" -out "$signing/cert.pem" \
+       >/dev/null 2>&1 &&
+   "$(dirname -- "${BASH_SOURCE[0]}")/../../scripts/sign-velo" "$signing/cert.pem" "$signing/key.pem" \
+       "$velo_exe" "$signing/velo.exe"; then
+    if osslsigncode verify -CAfile "$signing/cert.pem" -in "$signing/velo.exe" >"$signing/verify.out" 2>&1; then
+        pass "the signed copy verifies against its certificate"
+    else
+        fail "the signed copy does not verify: $(tail -n 3 "$signing/verify.out")"
+    fi
+    # One byte of the program changed after signing: the signature must no longer hold.
+    cp -- "$signing/velo.exe" "$signing/tampered.exe"
+    byte=$(od -An -tu1 -j 4096 -N 1 "$signing/tampered.exe")
+    printf "\\x$(printf %02x $(( byte ^ 1 )))" |
+        dd of="$signing/tampered.exe" bs=1 seek=4096 conv=notrunc status=none
+    if ! osslsigncode verify -CAfile "$signing/cert.pem" -in "$signing/tampered.exe" >/dev/null 2>&1; then
+        pass "a signed copy changed afterwards fails verification"
+    else
+        fail "a signed copy changed afterwards still verifies"
+    fi
+    (cd -- "$scratch" && "$wine" "$signing/velo.exe" /s /machine \
+        "$(windows_path "$examples/default.json")" </dev/null >signed.out 2>signed.err)
+    if [[ $? == 0 ]] && grep -qF ' >> VELO Ended (Return Code : 0)' "$scratch/signed.out"; then
+        pass "the signed copy runs under wine"
+    else
+        fail "the signed copy under wine: $(head -c 300 "$scratch/signed.out" "$scratch/signed.err")"
+    fi
+else
+    fail "velo.exe could not be signed with a throwaway certificate"
 fi
 
 echo "$passed passed, $failed failed"

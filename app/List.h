@@ -1,0 +1,28 @@
+// The /list run: the scan pass alone, then each target with the image it would receive, or why
+// it would receive none. No firmware request is sent.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/Run.h"
+#include "discovery/DiskRecord.h"
+#include "platform/Platform.h"
+
+namespace velo {
+
+// What a run would give one target of the scan pass.
+struct PlannedImage {
+    std::optional<int> image;  // nothing: the target would receive no image
+    std::string reason;        // why not, when it would receive none
+};
+
+// The plan for every target, in order: the image is chosen from the first target's revision,
+// and another target takes it as the update pass decides.
+std::vector<PlannedImage> planImages(const DiskList& targets);
+
+// Prints the list (and writes it to the log file when one is set). Returns 0; with
+// exitCodeFollowsResult, 0 when some target would receive an image and 1 otherwise.
+int listTargets(Platform& platform, const RunOptions& options);
+
+}  // namespace velo

@@ -1,0 +1,67 @@
+// A machine played back from a trace that /trace recorded: every call is answered with the
+// result and the bytes it got in the recording, in the recorded order. A call the recording
+// does not hold ends the replay with a departure that names the first difference.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace velo {
+
+// Thrown by a call that departs from the recording; what() names the difference.
+class ReplayDeparture : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where a replay shows what the run prints: standard output, and standard error (the message
+// box and what the program says about itself).
+struct ReplayEcho {
+    std::function<void(std::string_view)> out;
+    std::function<void(std::string_view)> err;
+};
+
+class ReplayPlatform : public Platform {
+public:
+    // The largest recording read: some hundred drives' updates.
+    static constexpr std::size_t RECORDING_LIMIT = std::size_t{1} << 30;
+
+    // Reads a recording, one JSON line per call; nothing with a reason in error when a line is
+    // not a trace line.
+    static std::unique_ptr<ReplayPlatform> fromText(std::string_view text,
+                                                    const std::string& sourceName,
+                                                    std::string& error, ReplayEcho echo = {});
+    static std::unique_ptr<ReplayPlatform> fromFile(const std::wstring& path, std::string& error,
+                                                    ReplayEcho echo = {});
+    ~ReplayPlatform() override;
+
+    StartupStatus startUp() override;
+    std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
+                                                 std::uint32_t flags) override;
+    OpenResult openDevice(const std::wstring& path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t flags) override;
+    void showMessage(const std::wstring& caption, const std::wstring& text) override;
+    std::optional<LocalTime> localTime() override;
+    void writeOutput(std::string_view bytes) override;
+    void writeErrorOutput(std::string_view bytes) override;
+    FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
+
+    // After the run: the first departure, including calls made while objects were released and
+    // recorded calls that the run never made; nothing when the run matched its recording.
+    std::optional<std::string> finish();
+
+    struct State;
+
+private:
+    explicit ReplayPlatform(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace velo

@@ -1,0 +1,217 @@
+// What administrators rely on: the failure detail of the result document, /list, and the
+// replay of a recorded run, on the example machines of every driver stack.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "app/List.h"
+#include "app/Passes.h"
+#include "app/RunContext.h"
+#include "platform/Console.h"
+#include "platform/ReplayPlatform.h"
+#include "platform/TracingPlatform.h"
+#include "RunSupport.h"
+
+namespace velo {
+namespace {
+
+using nlohmann::json;
+
+std::vector<std::string> exampleNames() {
+    std::vector<std::string> names;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(VELO_SOURCE_DIR) / "examples")) {
+        names.push_back(entry.path().stem().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Operations : public ::testing::Test {
+protected:
+    void TearDown() override {
+        unloadFirmwareImage();
+        silentMode = false;
+    }
+    test::ScratchDir dir;
+};
+
+// The failing step named in the result document, for failures of every stack and kind.
+TEST_F(Operations, ResultDocumentNamesTheFailingStep) {
+    struct Case {
+        std::string example;
+        std::function<void(json&)> change;  // applied to the example's machine
+        std::size_t disk;
+        std::string step;
+        std::string description;
+    };
+    auto addFault = [](json fault) {
+        return [fault](json& machine) {
+            machine["controllers"][0]["disks"][0]["faults"] = {{"requests", {fault}}};
+        };
+    };
+    const std::vector<Case> cases = {
+        {"fails-third-chunk",
+         {},
+         0,
+         "download",
+         "download chunk 3 of 512: firmware status 1, error"},
+        {"default", addFault({{"request", "download"}, {"nth", 3}, {"error", 31}}), 0, "download",
+         "download chunk 3 of 512: call failed with system error 0x1F"},
+        {"default", addFault({{"request", "activate"}, {"nth", 1}, {"status", 6}}), 0, "activate",
+         "activate: firmware status 6, invalid slot"},
+        {"no-upgrade-support", {}, 0, "get-info", "get-info: firmware upgrade not supported"},
+        {"rst-pass-through",
+         [](json& machine) {
+             machine["controllers"][0]["drives"][0]["faults"] = {
+                 {"requests", {{{"request", "activate"}, {"nth", 1}, {"status", 6}}}}};
+         },
+         0, "activate", "activate: firmware status 6, invalid slot"},
+        {"rst-raid-volume",
+         [](json& machine) {
+             machine["controllers"][0]["drives"][1]["faults"] = {
+                 {"requests", {{{"request", "download"}, {"nth", 2}, {"error", 1117}}}}};
+         },
+         1, "download", "download chunk 2 of 64: call failed with system error 0x45D"},
+        {"vroc-commit-driver-status",
+         {},
+         0,
+         "activate",
+         "activate: driver status 14, invalid path target id"},
+        {"vroc-commit-completion-status",
+         {},
+         0,
+         "activate",
+         "activate: NVMe status 0x106, invalid firmware slot"},
+        {"two-drives",
+         [](json& machine) {
+             machine["controllers"][1]["disks"][0]["drive"]["firmwareRevision"] = "QLR2KCXA";
+         },
+         1, "revision", "revision: revision QLR2KCXA is not updated by the loaded image"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.example + " " + c.description);
+        json machine = test::example(c.example);
+        if (c.change)
+            c.change(machine);
+        sim::SimPlatform platform(sim::testing::loadOrFail(machine));
+        RunOptions options;
+        options.silent = true;
+        options.jsonFilePath = test::widePath(dir.file("result.json"));
+        runVelo(platform, options);
+        unloadFirmwareImage();
+        const json document = json::parse(test::readBytes(dir.file("result.json")));
+        ASSERT_GT(document["disks"].size(), c.disk);
+        const json& disk = document["disks"][c.disk];
+        EXPECT_EQ(disk["result"], "failed");
+        EXPECT_EQ(disk["failure"]["step"], c.step);
+        EXPECT_EQ(disk["failure"]["description"], c.description);
+        EXPECT_EQ(disk["image"].is_null(), c.step == "revision");
+    }
+}
+
+// /list on every example: no firmware request reaches any drive, and each target is planned
+// exactly as the whole run then treats it.
+TEST_F(Operations, ListSendsNoFirmwareAndPlansAsTheRunDoes) {
+    for (const std::string& name : exampleNames()) {
+        SCOPED_TRACE(name);
+        sim::SimPlatform listed(sim::testing::loadOrFail(test::example(name)));
+        RunOptions options;
+        options.listOnly = true;
+        EXPECT_EQ(listTargets(listed, options), 0);
+        for (auto kind : {sim::RequestKind::GetInfo, sim::RequestKind::Download,
+                          sim::RequestKind::Activate, sim::RequestKind::Commit}) {
+            EXPECT_TRUE(listed.machine().requestsOfKind(kind).empty());
+        }
+
+        Console console(listed);
+        Io io{listed, console};
+        DiskScanner scanner;
+        DiskList targets;
+        runScanPass(io, scanner, targets);
+        const std::vector<PlannedImage> plan = planImages(targets);
+
+        sim::SimPlatform updated(sim::testing::loadOrFail(test::example(name)));
+        RunOptions run;
+        run.silent = true;
+        run.jsonFilePath = test::widePath(dir.file("result.json"));
+        runVelo(updated, run);
+        unloadFirmwareImage();
+        const json document = json::parse(test::readBytes(dir.file("result.json")));
+        if (document["disks"].empty()) {
+            for (const PlannedImage& planned : plan)
+                EXPECT_FALSE(planned.image);
+            continue;
+        }
+        ASSERT_EQ(document["disks"].size(), plan.size());
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            EXPECT_EQ(plan[i].image.has_value(), !document["disks"][i]["image"].is_null()) << i;
+        }
+    }
+}
+
+// A traced run of every example replays to the same output byte for byte, and a request that
+// differs from the recording stops the replay with the call and the byte named.
+TEST_F(Operations, RecordedRunsReplayByteForByte) {
+    for (const std::string& name : exampleNames()) {
+        SCOPED_TRACE(name);
+        std::string recording;
+        sim::SimPlatform machine(sim::testing::loadOrFail(test::example(name)));
+        {
+            TracingPlatform tracing(machine, [&](std::string_view line) {
+                recording.append(line);
+                recording += '\n';
+            });
+            RunOptions options;
+            options.silent = true;
+            runVelo(tracing, options);
+        }
+        unloadFirmwareImage();
+
+        std::string error;
+        std::string replayed;
+        auto replay = ReplayPlatform::fromText(
+            recording, name, error, {[&](std::string_view bytes) { replayed.append(bytes); }, {}});
+        ASSERT_TRUE(replay) << error;
+        RunOptions options;
+        options.silent = true;
+        runVelo(*replay, options);
+        unloadFirmwareImage();
+        EXPECT_EQ(replay->finish(), std::nullopt);
+        EXPECT_EQ(replayed, machine.output());
+    }
+}
+
+TEST_F(Operations, ReplayNamesTheFirstChangedRequest) {
+    std::string recording;
+    sim::SimPlatform machine(sim::testing::loadOrFail(test::example("default")));
+    {
+        TracingPlatform tracing(machine, [&](std::string_view line) {
+            recording.append(line);
+            recording += '\n';
+        });
+        RunOptions options;
+        options.silent = true;
+        runVelo(tracing, options);
+    }
+    unloadFirmwareImage();
+    // The third download piece as recorded carries other image bytes at byte 76.
+    const std::size_t line = recording.find("\"inputLength\":4172", recording.find("\"seq\":47,"));
+    const std::size_t byte76 = recording.find("\"input\":\"", line) + 9 + 76 * 2;
+    recording[byte76] = recording[byte76] == '0' ? '1' : '0';
+
+    std::string error;
+    auto replay = ReplayPlatform::fromText(recording, "default", error);
+    ASSERT_TRUE(replay) << error;
+    RunOptions options;
+    options.silent = true;
+    EXPECT_THROW(runVelo(*replay, options), ReplayDeparture);
+    const auto departure = replay->finish();
+    ASSERT_TRUE(departure);
+    EXPECT_EQ(departure->rfind("call 47: control file 5 code 0x4D008", 0), 0u) << *departure;
+    EXPECT_NE(departure->find("input differs at byte 76"), std::string::npos) << *departure;
+}
+
+}  // namespace
+}  // namespace velo
