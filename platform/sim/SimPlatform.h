@@ -11,7 +11,7 @@
 
 namespace velo::sim {
 
-struct Machine;
+class Machine;
 
 // Loads a machine description (JSON). On failure returns nothing and error names the source
 // and the field at fault.
