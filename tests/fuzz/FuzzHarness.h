@@ -25,6 +25,10 @@
 #include "platform/Platform.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
+#include "transport/MiniportFirmware.h"
+#include "transport/NvmePassThrough.h"
+#include "transport/RstRequests.h"
+#include "transport/VrocRequests.h"
 
 // A property of the code under test that must hold for every input; a miss is a finding.
 #define VELO_FUZZ_CHECK(condition)                                                             \
@@ -197,12 +201,32 @@ struct ScriptedRun {
     Io io;
 };
 
+// True for a request that carries a piece of the image, on any of the three stacks.
+inline bool isDownloadRequest(std::uint32_t code, std::span<std::uint8_t> buffer) {
+    if (code != srb::IOCTL_SCSI_MINIPORT)
+        return false;
+    const ByteView request(buffer);
+    const std::string_view signature = request.text(srb::SIGNATURE, srb::SIGNATURE_SIZE);
+    if (signature == fw::SIGNATURE)
+        return request.u32(fw::BLOCK + firmware::BLOCK_FUNCTION) == firmware::FUNCTION_DOWNLOAD;
+    if (signature == rst::FIRMWARE_SIGNATURE) {
+        return request.u32(rst::FIRMWARE_BLOCK + firmware::BLOCK_FUNCTION) ==
+               firmware::FUNCTION_DOWNLOAD;
+    }
+    return signature == nvmept::SIGNATURE &&
+           request.u32(srb::CONTROL_CODE) == vroc::NVMERAID_PASS_THROUGH &&
+           request.u8(nvmept::NVME_CMD) == nvme::ADMIN_FIRMWARE_IMAGE_DOWNLOAD;
+}
+
 // A simulated machine whose drivers answer first; each answer of the script then changes what
 // came back, or (ANSWER_DRIVER_SKIPPED) stands in for the driver. Once the script is used up
-// the drivers' own answers stand.
+// the drivers' own answers stand. Without scriptedDownloads the drivers alone answer the
+// hundreds of download requests of a run, so that the script reaches the activations after
+// them.
 class FuzzedMachine : public Platform {
 public:
-    FuzzedMachine(Platform& machine, Input& input) : machine_(machine), input_(input) {}
+    FuzzedMachine(Platform& machine, Input& input, bool scriptedDownloads)
+        : machine_(machine), input_(input), scriptedDownloads_(scriptedDownloads) {}
 
     StartupStatus startUp() override { return machine_.startUp(); }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
@@ -212,8 +236,10 @@ public:
     OpenResult openDevice(const std::wstring& path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t flags) override {
         OpenResult opened = machine_.openDevice(path, access, share, flags);
-        if (opened.file)
-            opened.file = std::make_unique<File>(std::move(opened.file), input_);
+        if (opened.file) {
+            opened.file =
+                std::make_unique<File>(std::move(opened.file), input_, scriptedDownloads_);
+        }
         return opened;
     }
     void showMessage(const std::wstring& caption, const std::wstring& text) override {
@@ -226,10 +252,12 @@ public:
 private:
     class File : public DeviceFile {
     public:
-        File(std::unique_ptr<DeviceFile> inner, Input& input)
-            : inner_(std::move(inner)), input_(input) {}
+        File(std::unique_ptr<DeviceFile> inner, Input& input, bool scriptedDownloads)
+            : inner_(std::move(inner)), input_(input), scriptedDownloads_(scriptedDownloads) {}
         ControlResult control(std::uint32_t code, std::span<std::uint8_t> buffer,
                               std::uint32_t inputLength, std::uint32_t outputLength) override {
+            if (!scriptedDownloads_ && isDownloadRequest(code, buffer))
+                return inner_->control(code, buffer, inputLength, outputLength);
             const auto answer = readAnswer(input_);
             if (!answer)
                 return inner_->control(code, buffer, inputLength, outputLength);
@@ -242,10 +270,12 @@ private:
     private:
         std::unique_ptr<DeviceFile> inner_;
         Input& input_;
+        bool scriptedDownloads_;
     };
 
     Platform& machine_;
     Input& input_;
+    bool scriptedDownloads_;
 };
 
 // A small image, cut into three whole chunks and a short last piece at granularity 1, so that a

@@ -29,6 +29,7 @@ struct Event {
     std::uint32_t srbCode = 0;   // the SRB_IO_CONTROL control code
     std::uint32_t function = 0;  // firmware request function, or the pass-through's NVMe opcode
     std::uint32_t inputLength = 0;
+    bool download = false;  // carries a piece of the image
     Answer answer;
 };
 
@@ -91,6 +92,7 @@ private:
             event.file = id_;
             event.code = code;
             event.inputLength = inputLength;
+            event.download = isDownloadRequest(code, buffer);
             if (code != srb::IOCTL_SCSI_MINIPORT)
                 return event;
             const ByteView request(buffer);
@@ -146,13 +148,25 @@ std::string encoded(const Answer& answer) {
     return out;
 }
 
-bool isDownload(const Event& event) {
-    const bool firmwareRequest =
-        event.signature == fw::SIGNATURE || event.signature == rst::FIRMWARE_SIGNATURE;
-    return firmwareRequest ? event.function == firmware::FUNCTION_DOWNLOAD
-                           : event.signature == nvmept::SIGNATURE &&
-                                 event.srbCode == vroc::NVMERAID_PASS_THROUGH &&
-                                 event.function == nvme::ADMIN_FIRMWARE_IMAGE_DOWNLOAD;
+// A firmware transport's seed: the disk's granularity (from the length of its first download),
+// the answer before the downloads if any (get-info), the answers to as many downloads as the
+// small image takes, and the answer after them (activation or commit) when all were answered.
+std::string firmwareSeed(const Event* before, const std::vector<const Event*>& downloads,
+                         const Event* after, std::size_t overhead) {
+    const std::uint32_t granularity =
+        downloads.empty() ? 1
+                          : (downloads[0]->inputLength - static_cast<std::uint32_t>(overhead)) /
+                                FIRMWARE_CHUNK_UNIT;
+    const std::size_t chunk = chunkLength(static_cast<std::int32_t>(granularity));
+    const std::size_t pieces = (smallImage().size() + chunk - 1) / chunk;
+    std::string seed(1, static_cast<char>(granularity));
+    if (before)
+        seed += encoded(before->answer);
+    for (std::size_t k = 0; k < std::min(pieces, downloads.size()); ++k)
+        seed += encoded(downloads[k]->answer);
+    if (after && downloads.size() >= pieces)
+        seed += encoded(after->answer);
+    return seed;
 }
 
 bool isVrocDiscovery(const Event& event) {
@@ -179,25 +193,34 @@ void writeSeeds(const std::vector<Event>& events, SeedWriter& seeds) {
             std::vector<const Event*> downloads;
             const Event* activate = nullptr;
             for (std::size_t k = i + 1; k < events.size() && events[k].file == event.file; ++k) {
-                if (events[k].function == firmware::FUNCTION_DOWNLOAD)
+                if (events[k].download)
                     downloads.push_back(&events[k]);
-                if (events[k].function == firmware::FUNCTION_ACTIVATE)
+                else if (events[k].function == firmware::FUNCTION_ACTIVATE)
                     activate = &events[k];
             }
-            const std::uint32_t granularity =
-                downloads.empty() ? 1
-                                  : (downloads[0]->inputLength -
-                                     static_cast<std::uint32_t>(fw::REQUEST_OVERHEAD)) /
-                                        FIRMWARE_CHUNK_UNIT;
-            const std::size_t chunk = chunkLength(static_cast<std::int32_t>(granularity));
-            const std::size_t pieces = (smallImage().size() + chunk - 1) / chunk;
-            std::string seed(1, static_cast<char>(granularity));
-            seed += encoded(event.answer);
-            for (std::size_t k = 0; k < std::min(pieces, downloads.size()); ++k)
-                seed += encoded(downloads[k]->answer);
-            if (activate && downloads.size() >= pieces)
-                seed += encoded(activate->answer);
-            seeds.write("inbox_get_info", seed);
+            seeds.write("inbox_get_info",
+                        firmwareSeed(&event, downloads, activate, fw::REQUEST_OVERHEAD));
+        }
+
+        // The RST and VROC updates: downloads, then activation or commit, on one open port.
+        const bool rstUpdate = event.signature == rst::FIRMWARE_SIGNATURE;
+        const bool vrocUpdate = event.signature == nvmept::SIGNATURE && event.download;
+        if ((rstUpdate || vrocUpdate) && !(previous && previous->file == event.file)) {
+            std::vector<const Event*> downloads;
+            const Event* last = nullptr;
+            for (std::size_t k = i; k < events.size() && events[k].file == event.file; ++k) {
+                if (events[k].download)
+                    downloads.push_back(&events[k]);
+                else
+                    last = &events[k];
+            }
+            if (rstUpdate) {
+                seeds.write("rst_firmware",
+                            firmwareSeed(nullptr, downloads, last, rst::DOWNLOAD_OVERHEAD));
+            } else {
+                seeds.write("vroc_firmware",
+                            firmwareSeed(nullptr, downloads, last, vroc::DOWNLOAD_OVERHEAD));
+            }
         }
 
         // GET RAID CONFIG (asked once or twice on one open port), then the members' identify.
@@ -256,11 +279,13 @@ int main(int argc, char** argv) {
         fuzz::writeSeeds(recorder.events, seeds);
 
         // The whole-run target: this example with its message box, untraced (a trace costs more
-        // than the run; the fuzzer turns it on by itself), and the run's own answers to mutate.
-        // A download's answer is kept short: the driver's own answer stands.
+        // than the run; the fuzzer turns it on by itself), the drivers answering the downloads,
+        // and the run's other answers to mutate.
         std::string run{static_cast<char>(index), '\0'};
-        for (const fuzz::Event& event : recorder.events)
-            run += fuzz::encoded(fuzz::isDownload(event) ? fuzz::Answer{} : event.answer);
+        for (const fuzz::Event& event : recorder.events) {
+            if (!event.download)
+                run += fuzz::encoded(event.answer);
+        }
         seeds.write("whole_run", run);
     }
 

@@ -1,6 +1,7 @@
 // Whole runs (scan pass, update pass, report) on the example machines, each driver answer
 // changed or replaced as the script says. Input: the example's number, the run's options
-// (bit 0: traced, bit 1: silent), then the script.
+// (bit 0: traced, bit 1: silent, bit 2: the script also answers the download requests), then
+// the script.
 #include "FuzzHarness.h"
 #include "app/ImageCatalogue.h"
 #include "app/Run.h"
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VELO_FUZZ_CHECK(machine != nullptr);
     sim::SimPlatform simulated(std::move(machine));
     simulated.setClock(LocalTime{2026, 12, 8, 10, 0, 0});
-    fuzz::FuzzedMachine platform(simulated, input);
+    fuzz::FuzzedMachine platform(simulated, input, (options & 4) != 0);
     RunOptions run;
     run.silent = (options & 2) != 0;
     if ((options & 1) != 0) {

@@ -2,7 +2,7 @@
 # Runs the fuzz targets of a fuzz build, each for a fixed time, some at once. The machine-file
 # target starts from examples/*.json, the others from the seeds velo_fuzz_seeds makes out of
 # clean runs of the examples. Fails when a target finds a crash, a leak, a hang or a failed
-# check; the input that did it is kept in BUILD_DIR/fuzz-run/artifacts.
+# check; the input that did it is kept in BUILD_DIR/fuzz-run/artifacts (or in $VELO_FUZZ_WORK).
 #   tests/fuzz/run_fuzzers.sh BUILD_DIR [SECONDS_EACH] [AT_ONCE] [TARGET...]
 # Reproduce a finding:  BUILD_DIR/fuzzers/fuzz_<target> <artifact file>
 set -euo pipefail
@@ -23,7 +23,7 @@ if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && [ -x /usr/lib/llvm-14/bin/llvm-symboliz
 fi
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
-work=$build/fuzz-run
+work=${VELO_FUZZ_WORK:-$build/fuzz-run}
 rm -rf "$work"
 mkdir -p "$work/logs" "$work/artifacts" "$work/corpus"
 "$build/fuzzers/velo_fuzz_seeds" "$work/seeds" >"$work/logs/seeds.log"
