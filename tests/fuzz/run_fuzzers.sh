@@ -51,9 +51,9 @@ failed=0
 printf '%-18s %10s %8s %8s  %s\n' target executions cov ft result
 for name in "${targets[@]}"; do
     log=$work/logs/$name.log
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -1 | cut -d' ' -f2)
-    ft=$(grep -oE 'ft: [0-9]+' "$log" | tail -1 | cut -d' ' -f2)
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" 2>/dev/null | tail -1 || true)
+    cov=$(grep -oE 'cov: [0-9]+' "$log" 2>/dev/null | tail -1 | cut -d' ' -f2 || true)
+    ft=$(grep -oE 'ft: [0-9]+' "$log" 2>/dev/null | tail -1 | cut -d' ' -f2 || true)
     result=ok
     if [ -e "$work/logs/$name.failed" ]; then
         result="FAILED (log: $log)"
@@ -66,7 +66,7 @@ if [ "$failed" -ne 0 ]; then
     for name in "${targets[@]}"; do
         if [ -e "$work/logs/$name.failed" ]; then
             echo "--- $name"
-            tail -n 40 "$work/logs/$name.log"
+            tail -n 40 "$work/logs/$name.log" 2>/dev/null || true
         fi
     done
     ls -l "$work/artifacts"
