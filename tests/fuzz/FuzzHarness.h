@@ -164,7 +164,10 @@ public:
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return LocalTime{2026, 12, 8, 10, 0, 0}; }
     void writeOutput(std::string_view bytes) override { printed += bytes.size(); }
-    bool writeTextFile(const std::wstring&, std::string_view) override { return false; }
+    void writeErrorOutput(std::string_view bytes) override { printed += bytes.size(); }
+    FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
+        return {false, "not on this platform"};
+    }
 
     std::size_t printed = 0;
 
@@ -247,7 +250,10 @@ public:
     }
     std::optional<LocalTime> localTime() override { return machine_.localTime(); }
     void writeOutput(std::string_view bytes) override { machine_.writeOutput(bytes); }
-    bool writeTextFile(const std::wstring&, std::string_view) override { return false; }
+    void writeErrorOutput(std::string_view bytes) override { machine_.writeErrorOutput(bytes); }
+    FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
+        return {false, "not on this platform"};
+    }
 
 private:
     class File : public DeviceFile {

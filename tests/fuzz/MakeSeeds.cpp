@@ -53,7 +53,10 @@ public:
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return machine_.localTime(); }
     void writeOutput(std::string_view) override {}
-    bool writeTextFile(const std::wstring&, std::string_view) override { return false; }
+    void writeErrorOutput(std::string_view) override {}
+    FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
+        return {false, "not on this platform"};
+    }
 
 private:
     class File : public DeviceFile {

@@ -40,5 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        output.ends_with(" >> VELO Ended (Return Code : 1602)\n\n");
     VELO_FUZZ_CHECK(ended);
     VELO_FUZZ_CHECK(simulated.messages().size() == (run.silent ? 0u : 1u));
+    // Without a log there is nothing to say on standard error.
+    VELO_FUZZ_CHECK(simulated.errorOutput().empty());
     return 0;
 }
