@@ -7,7 +7,7 @@
 
 namespace velo {
 
-std::array<std::uint8_t, IMAGE_SIZE> imageBuffer{};
+std::span<const std::uint8_t> imageBuffer;
 std::wstring updatedFirmwareRevision;
 std::wstring toolTitle;
 
@@ -54,7 +54,7 @@ void loadFirmwareImage(int imageNumber) {
     if (image.size() != IMAGE_SIZE)
         return;
     toolTitle = TOOL_TITLE_PREFIX;
-    std::copy(image.begin(), image.end(), imageBuffer.begin());
+    imageBuffer = image;
     updatedFirmwareRevision = widenBytes(
         std::string_view(reinterpret_cast<const char*>(imageBuffer.data()) + IMAGE_REVISION_OFFSET,
                          IMAGE_REVISION_LENGTH));
@@ -62,7 +62,7 @@ void loadFirmwareImage(int imageNumber) {
 }
 
 void unloadFirmwareImage() {
-    imageBuffer.fill(0);
+    imageBuffer = {};
     updatedFirmwareRevision.clear();
     toolTitle.clear();
 }

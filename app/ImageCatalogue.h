@@ -29,8 +29,9 @@ std::optional<int> selectImageForRevision(std::wstring_view revision);
 // number.
 std::wstring installedRevision(int imageNumber);
 
-// Process-wide image state: empty until loadFirmwareImage runs, then only read.
-extern std::array<std::uint8_t, IMAGE_SIZE> imageBuffer;
+// Process-wide image state: empty until loadFirmwareImage runs, then only read. imageBuffer
+// views the chosen embedded image in place; the image is not copied.
+extern std::span<const std::uint8_t> imageBuffer;
 extern std::wstring updatedFirmwareRevision;
 extern std::wstring toolTitle;
 

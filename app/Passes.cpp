@@ -81,8 +81,7 @@ int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
 
 int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
     const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
-    const UpdateImage image{std::span<const std::uint8_t>(imageBuffer).first(IMAGE_SIZE),
-                            updatedFirmwareRevision};
+    const UpdateImage image{imageBuffer, updatedFirmwareRevision};
     for (DiskRecord& target : output) {
         if (!takesLoadedImage(target)) {
             io.console.narrow << "  [ERROR] Firmware revision "

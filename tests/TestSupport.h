@@ -23,6 +23,7 @@ inline std::unique_ptr<sim::SimPlatform> makeSimPlatform(std::string_view machin
     EXPECT_TRUE(machine) << error;
     if (!machine)
         return nullptr;
+    machine->keepHistory(true);
     auto platform = std::make_unique<sim::SimPlatform>(std::move(machine));
     platform->setClock(LocalTime{2026, 12, 7, 13, 47, 38});
     return platform;

@@ -100,12 +100,20 @@ SlotChoice chooseSlot(FirmwareRequests& requests) {
 std::optional<UpdateFailure> download(FirmwareRequests& requests,
                                       std::span<const std::uint8_t> image, std::uint32_t chunk) {
     const std::size_t chunks = (image.size() + chunk - 1) / chunk;
+    ByteView& request = requests.request();
+    RequestFront front(request.bytes(), fw::REQUEST_OVERHEAD);
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        ByteView& request = requests.request();
-        fw::putRequest(request, firmware::FUNCTION_DOWNLOAD);
-        firmware::putDownloadV1(request, fw::DATA, offset, piece);
+        if (piece.size() == chunk && front.kept()) {
+            front.takeBack();
+            request.putU64(fw::DATA + firmware::DOWNLOAD_OFFSET, offset);
+            request.putBytesThenZero(fw::REQUEST_OVERHEAD, piece);
+        } else {
+            fw::putDownloadRequest(request, offset, piece);
+            if (piece.size() == chunk)
+                front.keep();
+        }
         const std::size_t index = offset / chunk;
         if (!requests.send())
             return inChunk(callFailed(FailedStep::Download, requests.error()), index, chunks);

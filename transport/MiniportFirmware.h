@@ -33,4 +33,16 @@ inline void putRequest(ByteView request, std::uint32_t function) {
                               static_cast<std::uint32_t>(request.size() - DATA));
 }
 
+// One download request over the whole buffer: header, request block, version-1 download block
+// and the piece, every byte after the piece zero. Only the bytes around the piece are written
+// besides it, so a chunk is copied once and the buffer is not cleared first.
+inline void putDownloadRequest(ByteView request, std::uint64_t offset,
+                               std::span<const std::uint8_t> piece) {
+    srb::putHeader(request, SIGNATURE, TIMEOUT_SECONDS, IOCTL_SCSI_MINIPORT_FIRMWARE);
+    firmware::putRequestBlock(request, BLOCK, firmware::FUNCTION_DOWNLOAD,
+                              static_cast<std::uint32_t>(DATA),
+                              static_cast<std::uint32_t>(request.size() - DATA));
+    firmware::putDownloadV1(request, DATA, offset, piece);
+}
+
 }  // namespace velo::fw

@@ -84,9 +84,10 @@ static_assert(ACTIVATE_REQUEST_SIZE == 68);
 
 // Fills the whole buffer with one download request: piece stands at `offset` in the image.
 // Length and the function-block length cover the whole buffer, also when the piece is short.
+// Every byte is written (the piece once, the rest after it zero), so the buffer is not cleared
+// first.
 inline void putDownloadRequest(ByteView request, std::uint8_t pathId, std::uint64_t offset,
                                std::span<const std::uint8_t> piece) {
-    request.zero();
     srb::putHeader(request, FIRMWARE_SIGNATURE, FIRMWARE_TIMEOUT_SECONDS,
                    RST_FIRMWARE_CONTROL_CODE);
     putAddress(request, pathId);

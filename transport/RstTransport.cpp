@@ -56,12 +56,21 @@ int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
     ByteView request(buffer);
     const std::uint8_t pathId = rst::pathIdOf(disk.targetAddress);
 
+    RequestFront front(buffer, rst::DOWNLOAD_IMAGE);
     const std::size_t chunks = (image.size() + chunk - 1) / chunk;
     bool failed = false;
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        rst::putDownloadRequest(request, pathId, offset, piece);
+        if (piece.size() == chunk && front.kept()) {
+            front.takeBack();
+            request.putU64(rst::DOWNLOAD_OFFSET, offset);
+            request.putBytesThenZero(rst::DOWNLOAD_IMAGE, piece);
+        } else {
+            rst::putDownloadRequest(request, pathId, offset, piece);
+            if (piece.size() == chunk)
+                front.keep();
+        }
         if (!downloadRequestAccepted(io, srb::sendWhole(device, buffer), request, *told)) {
             *told = inChunk(**told, offset / chunk, chunks);
             failed = true;

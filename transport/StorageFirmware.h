@@ -81,24 +81,27 @@ inline void putRequestBlock(ByteView request, std::size_t at, std::uint32_t func
 }
 
 // A version-1 download block at `at` carrying piece, which stands at `offset` in the image.
+// Every byte of the request after the piece is zeroed; the bytes before `at` are the caller's.
 inline void putDownloadV1(ByteView request, std::size_t at, std::uint64_t offset,
                           std::span<const std::uint8_t> piece) {
     request.putU32(at + DOWNLOAD_VERSION, 1);
     request.putU32(at + DOWNLOAD_SIZE_FIELD, static_cast<std::uint32_t>(DOWNLOAD_V1_IMAGE));
     request.putU64(at + DOWNLOAD_OFFSET, offset);
     request.putU64(at + DOWNLOAD_BUFFER_SIZE, piece.size());
-    request.putBytes(at + DOWNLOAD_V1_IMAGE, piece);
+    request.putBytesThenZero(at + DOWNLOAD_V1_IMAGE, piece);
 }
 
-// A version-2 download block naming no slot, its image size left at 0.
+// A version-2 download block naming no slot, its reserved bytes and image size 0, the piece
+// after it and every later byte of the request zeroed.
 inline void putDownloadV2(ByteView request, std::size_t at, std::uint64_t offset,
                           std::span<const std::uint8_t> piece) {
+    request.putU64(at + DOWNLOAD_V2_SLOT, 0);
     request.putU32(at + DOWNLOAD_VERSION, 2);
     request.putU32(at + DOWNLOAD_SIZE_FIELD, static_cast<std::uint32_t>(DOWNLOAD_V2_IMAGE));
     request.putU64(at + DOWNLOAD_OFFSET, offset);
     request.putU64(at + DOWNLOAD_BUFFER_SIZE, piece.size());
     request.putU8(at + DOWNLOAD_V2_SLOT, DOWNLOAD_V2_NO_SLOT);
-    request.putBytes(at + DOWNLOAD_V2_IMAGE, piece);
+    request.putBytesThenZero(at + DOWNLOAD_V2_IMAGE, piece);
 }
 
 inline void putActivate(ByteView request, std::size_t at, std::uint8_t slot) {

@@ -36,20 +36,17 @@ void printHandleError(Io& io, std::uint32_t error) {
                       << lineEnd;
 }
 
-bool downloadRequestAccepted(Io& io, const ControlResult& result, const ByteView& reply,
-                             std::optional<UpdateFailure>& failure) {
+void downloadRefused(Io& io, const ControlResult& result, const ByteView& reply,
+                     std::optional<UpdateFailure>& failure) {
     if (!result.ok) {
         io.console.printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n", result.error);
         failure = callFailed(FailedStep::Download, result.error);
-        return false;
+        return;
     }
-    if (const std::uint32_t status = srb::returnCode(reply); status != 0) {
-        io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
-                             static_cast<int>(status));
-        failure = firmwareStatusFailed(FailedStep::Download, status);
-        return false;
-    }
-    return true;
+    const std::uint32_t status = srb::returnCode(reply);
+    io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
+                         static_cast<int>(status));
+    failure = firmwareStatusFailed(FailedStep::Download, status);
 }
 
 int finishDownload(Io& io, bool failed) {

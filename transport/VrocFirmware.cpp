@@ -51,12 +51,21 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
     std::vector<std::uint8_t> buffer(vroc::DOWNLOAD_OVERHEAD + chunk);
     ByteView request(buffer);
 
+    RequestFront front(buffer, nvmept::DATA_BUFFER);
     const std::size_t chunks = (image.size() + chunk - 1) / chunk;
     bool failed = false;
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        vroc::putDownloadRequest(request, disk.vrocDiskId, offset, piece);
+        if (piece.size() == chunk && front.kept()) {
+            front.takeBack();
+            request.putU32(vroc::DOWNLOAD_DWORD_OFFSET, static_cast<std::uint32_t>(offset / 4));
+            request.putBytesThenZero(nvmept::DATA_BUFFER, piece);
+        } else {
+            vroc::putDownloadRequest(request, disk.vrocDiskId, offset, piece);
+            if (piece.size() == chunk)
+                front.keep();
+        }
         const ControlResult result = port.control(
             srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()),
             static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE));

@@ -83,11 +83,11 @@ inline constexpr std::size_t COMMIT_REQUEST_SIZE = FIRMWARE_REPLY_SIZE;
 static_assert(IDENTIFY_REQUEST_SIZE == nvmept::DATA_BUFFER + IDENTIFY_DATA_SIZE + 4);
 static_assert(DOWNLOAD_OVERHEAD == 160 && COMMIT_REQUEST_SIZE == 153);
 
-// The header and transfer fields of one pass-through to the disk diskId.
-inline void putPassThrough(ByteView request, std::uint32_t timeoutSeconds, std::uint32_t diskId,
-                           std::uint32_t direction, std::uint32_t dataLength,
-                           std::uint32_t returnLength) {
-    request.zero();
+// The header and transfer fields of one pass-through to the disk diskId, on a buffer whose
+// first DATA_BUFFER bytes are zero.
+inline void putPassThroughFields(ByteView request, std::uint32_t timeoutSeconds,
+                                 std::uint32_t diskId, std::uint32_t direction,
+                                 std::uint32_t dataLength, std::uint32_t returnLength) {
     srb::putHeader(request, nvmept::SIGNATURE, timeoutSeconds, NVMERAID_PASS_THROUGH);
     request.putU32(srb::RETURN_CODE, diskId);
     request.putU32(nvmept::DIRECTION, direction);
@@ -95,6 +95,14 @@ inline void putPassThrough(ByteView request, std::uint32_t timeoutSeconds, std::
     request.putU32(nvmept::DATA_BUFFER_LEN, dataLength);
     request.putU32(nvmept::META_DATA_LEN, 0);
     request.putU32(nvmept::RETURN_BUFFER_LEN, returnLength);
+}
+
+// The same on a cleared buffer.
+inline void putPassThrough(ByteView request, std::uint32_t timeoutSeconds, std::uint32_t diskId,
+                           std::uint32_t direction, std::uint32_t dataLength,
+                           std::uint32_t returnLength) {
+    request.zero();
+    putPassThroughFields(request, timeoutSeconds, diskId, direction, dataLength, returnLength);
 }
 
 // Identify Controller for diskId in an IDENTIFY_REQUEST_SIZE buffer, its data area filled with
@@ -109,16 +117,22 @@ inline void putIdentifyRequest(ByteView request, std::uint32_t diskId) {
 }
 
 // One Firmware Image Download over the whole buffer: piece stands at `offset` in the image.
-// Length and the bytes sent cover the whole buffer, also when the piece is short.
+// Length and the bytes sent cover the whole buffer, also when the piece is short. Only the
+// bytes before the data area are cleared; the piece is copied once and the rest zeroed.
 inline void putDownloadRequest(ByteView request, std::uint32_t diskId, std::uint64_t offset,
                                std::span<const std::uint8_t> piece) {
     const auto length = static_cast<std::uint32_t>(piece.size());
-    putPassThrough(request, FIRMWARE_TIMEOUT_SECONDS, diskId, nvmept::DIRECTION_HOST_TO_DEVICE,
-                   length, static_cast<std::uint32_t>(FIRMWARE_REPLY_SIZE));
+    request.zeroFirst(nvmept::DATA_BUFFER);
+    putPassThroughFields(request, FIRMWARE_TIMEOUT_SECONDS, diskId,
+                         nvmept::DIRECTION_HOST_TO_DEVICE, length,
+                         static_cast<std::uint32_t>(FIRMWARE_REPLY_SIZE));
     nvme::putCommand(request, nvmept::NVME_CMD, nvme::ADMIN_FIRMWARE_IMAGE_DOWNLOAD, 0,
                      length / 4 - 1, static_cast<std::uint32_t>(offset / 4));
-    request.putBytes(nvmept::DATA_BUFFER, piece);
+    request.putBytesThenZero(nvmept::DATA_BUFFER, piece);
 }
+
+// The field of a download request that tells the image offset, in dwords (CDW11).
+inline constexpr std::size_t DOWNLOAD_DWORD_OFFSET = nvmept::NVME_CMD + nvme::COMMAND_CDW11;
 
 // The Firmware Commit of the downloaded image to slot 2, active at the next reset.
 inline void putCommitRequest(ByteView request, std::uint32_t diskId) {

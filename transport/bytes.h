@@ -4,6 +4,8 @@
 // offsets asks fits() first and treats a miss as a malformed reply.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -57,26 +59,50 @@ public:
         auto part = slice(offset, width);
         return {reinterpret_cast<const char*>(part.data()), part.size()};
     }
-    void zero() {
-        if (!bytes_.empty())
-            std::memset(bytes_.data(), 0, bytes_.size());
+    void zero() { zeroFirst(bytes_.size()); }
+    // Zeroes the first `width` bytes, as many as the buffer holds.
+    void zeroFirst(std::size_t width) {
+        width = std::min(width, bytes_.size());
+        if (width != 0)
+            std::memset(bytes_.data(), 0, width);
+    }
+    // Copies source to offset and zeroes every byte after it, so that a buffer filled again
+    // with a shorter piece keeps nothing of the one before. When source does not fit, every
+    // byte from offset on is zeroed.
+    void putBytesThenZero(std::size_t offset, std::span<const std::uint8_t> source) {
+        if (offset >= bytes_.size())
+            return;
+        std::size_t end = offset;
+        if (fits(offset, source.size()) && !source.empty()) {
+            std::memcpy(bytes_.data() + offset, source.data(), source.size());
+            end += source.size();
+        }
+        if (end < bytes_.size())
+            std::memset(bytes_.data() + end, 0, bytes_.size() - end);
     }
 
 private:
+    // On a little-endian host (both builds) a field is one copy of the value's low bytes.
     std::uint64_t get(std::size_t offset, std::size_t width) const {
         if (!fits(offset, width))
             return 0;
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < width; ++i) {
-            value |= static_cast<std::uint64_t>(bytes_[offset + i]) << (8 * i);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&value, bytes_.data() + offset, width);
+        } else {
+            for (std::size_t i = 0; i < width; ++i)
+                value |= static_cast<std::uint64_t>(bytes_[offset + i]) << (8 * i);
         }
         return value;
     }
     void put(std::size_t offset, std::size_t width, std::uint64_t value) {
         if (!fits(offset, width))
             return;
-        for (std::size_t i = 0; i < width; ++i) {
-            bytes_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(bytes_.data() + offset, &value, width);
+        } else {
+            for (std::size_t i = 0; i < width; ++i)
+                bytes_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 #include "platform/Text.h"
 #include "platform/sim/InboxDriver.h"
@@ -11,6 +12,8 @@
 namespace velo::sim {
 
 namespace {
+
+constexpr std::size_t SYSTEM_BUFFER_ALIGNMENT = 64;
 
 constexpr std::array<std::string_view, REQUEST_KIND_COUNT> KIND_NAMES = {
     "device-number", "identify",     "get-info",   "download",    "activate",
@@ -107,7 +110,25 @@ const Device* Machine::deviceByInstanceId(std::wstring_view instanceId) const {
     return nullptr;
 }
 
+void Machine::checkHistoryKept() const {
+    if (!keepHistory_) {
+        throw std::logic_error(
+            "the machine keeps no request history; ask for it with keepHistory(true)");
+    }
+}
+
+const std::vector<RequestRecord>& Machine::requests() const {
+    checkHistoryKept();
+    return requests_;
+}
+
+const std::vector<OpenRecord>& Machine::opens() const {
+    checkHistoryKept();
+    return opens_;
+}
+
 std::vector<RequestRecord> Machine::requestsOfKind(RequestKind kind) const {
+    checkHistoryKept();
     std::vector<RequestRecord> found;
     std::copy_if(requests_.begin(), requests_.end(), std::back_inserter(found),
                  [kind](const RequestRecord& record) { return record.kind == kind; });
@@ -117,6 +138,7 @@ std::vector<RequestRecord> Machine::requestsOfKind(RequestKind kind) const {
 void Machine::clearHistory() {
     requests_.clear();
     opens_.clear();
+    std::fill(std::begin(requestCounts_), std::end(requestCounts_), 0);
 }
 
 void Machine::powerCycle() {
@@ -156,77 +178,106 @@ const DeviceFileEntry* Machine::findFile(const std::wstring& path) const {
     return index ? &files[*index] : nullptr;
 }
 
-const DeviceFileEntry* Machine::open(const std::wstring& path, std::uint32_t access,
-                                     std::uint32_t share, std::uint32_t flags,
-                                     std::uint32_t& error) {
+std::optional<std::size_t> Machine::open(const std::wstring& path, std::uint32_t access,
+                                         std::uint32_t share, std::uint32_t flags,
+                                         std::uint32_t& error) {
     const auto index = lookUp(path);
-    DeviceFileEntry* file = index ? &files[*index] : nullptr;
-    error = file ? file->openFault.errorFor(++file->opens) : SYSTEM_ERROR_FILE_NOT_FOUND;
-    opens_.push_back({path, access, share, flags, error});
-    return error == 0 ? file : nullptr;
+    error = index ? files[*index].openFault.errorFor(++files[*index].opens)
+                  : SYSTEM_ERROR_FILE_NOT_FOUND;
+    if (keepHistory_)
+        opens_.push_back({path, access, share, flags, error});
+    if (error != 0)
+        return std::nullopt;
+    return index;
 }
 
-ControlResult Machine::control(const DeviceFileEntry& file, std::uint32_t controlCode,
+ControlResult Machine::control(std::size_t fileIndex, std::uint32_t controlCode,
                                std::span<std::uint8_t> buffer, std::uint32_t inputLength,
                                std::uint32_t outputLength) {
+    const DeviceFileEntry& file = files[fileIndex];
     RequestRecord record;
-    record.path = file.path;
-    record.controlCode = controlCode;
-    record.inputLength = inputLength;
-    record.outputLength = outputLength;
     const std::size_t sent = std::min<std::size_t>(inputLength, buffer.size());
-    record.input.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(sent));
-
-    // The driver works on a system buffer as long as the longer of input and output, holding
-    // the input; its answer is copied back to the caller up to the output length.
-    std::vector<std::uint8_t> system(std::max(sent, std::size_t{outputLength}), 0);
-    std::copy_n(buffer.begin(), sent, system.begin());
+    if (keepHistory_) {
+        record.path = file.path;
+        record.controlCode = controlCode;
+        record.inputLength = inputLength;
+        record.outputLength = outputLength;
+        record.input.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(sent));
+    }
 
     ControlResult result;
     if (inputLength > buffer.size() || outputLength > buffer.size()) {
-        // The transfer would reach past the end of the caller's buffer.
+        // The transfer would reach past the end of the caller's buffer. Nothing is sized by
+        // lengths that were not checked.
         record.note = "input or output length exceeds the buffer";
         result = {false, 0, SYSTEM_ERROR_NOACCESS};
-    } else if (file.target == DeviceFileEntry::Target::Disk) {
-        Disk& disk = disks[file.index];
-        record.instanceId = devices[disk.device].instanceId;
-        record.deviceNumber = disk.deviceNumber;
-        switch (disk.driver) {
-            case DriverStack::Inbox:
-                result =
-                    inboxDiskControl(disk, controlCode, system, inputLength, outputLength, record);
-                break;
-            case DriverStack::Rst:
-                result = rstDiskControl(disk, controlCode, system, outputLength, record);
-                break;
-        }
-    } else if (file.target == DeviceFileEntry::Target::RstPort) {
-        RstController& port = rstControllers[file.index];
-        record.instanceId = devices[port.device].instanceId;
-        result = rstPortControl(port, controlCode, system, inputLength, outputLength, record);
-    } else if (file.target == DeviceFileEntry::Target::ScsiPort) {
-        result = scsiPortControl(scsiPorts[file.index], controlCode, system, inputLength,
-                                 outputLength, record);
     } else {
-        // The storage port of an inbox controller takes no request the program sends.
-        record.instanceId = devices[file.index].instanceId;
-        record.note = "the storage port answers no request in this model";
-        result = {false, 0, SYSTEM_ERROR_INVALID_FUNCTION};
+        // The driver works on a system buffer as long as the longer of input and output,
+        // holding the input and zeros after it; its answer is copied back to the caller up to
+        // the output length. The buffer is the machine's, reused from request to request, and
+        // starts on a 64-byte boundary wherever the vector lies, so that the time of copies out
+        // of it does not depend on where the allocator put it.
+        const std::size_t length = std::max(sent, std::size_t{outputLength});
+        if (system_.size() < length + SYSTEM_BUFFER_ALIGNMENT)
+            system_.resize(length + SYSTEM_BUFFER_ALIGNMENT);
+        const std::size_t skew =
+            (SYSTEM_BUFFER_ALIGNMENT -
+             reinterpret_cast<std::uintptr_t>(system_.data()) % SYSTEM_BUFFER_ALIGNMENT) %
+            SYSTEM_BUFFER_ALIGNMENT;
+        const std::span<std::uint8_t> system(system_.data() + skew, length);
+        std::copy_n(buffer.begin(), sent, system.begin());
+        std::fill(system.begin() + static_cast<std::ptrdiff_t>(sent), system.end(), 0);
+        result = answer(file, controlCode, system, inputLength, outputLength, record);
+        if (result.ok) {
+            result.bytesReturned = std::min<std::uint32_t>(result.bytesReturned, outputLength);
+            std::copy_n(system.begin(), result.bytesReturned, buffer.begin());
+        }
     }
-
-    if (result.ok) {
-        result.bytesReturned = std::min<std::uint32_t>(result.bytesReturned, outputLength);
-        std::copy_n(system.begin(), result.bytesReturned, buffer.begin());
+    if (!result.ok)
+        result.bytesReturned = 0;
+    ++requestCounts_[static_cast<std::size_t>(record.kind)];
+    if (keepHistory_) {
         record.output.assign(buffer.begin(),
                              buffer.begin() + static_cast<std::ptrdiff_t>(result.bytesReturned));
-    } else {
-        result.bytesReturned = 0;
+        record.ok = result.ok;
+        record.error = result.error;
+        record.bytesReturned = result.bytesReturned;
+        requests_.push_back(std::move(record));
     }
-    record.ok = result.ok;
-    record.error = result.error;
-    record.bytesReturned = result.bytesReturned;
-    requests_.push_back(std::move(record));
     return result;
+}
+
+ControlResult Machine::answer(const DeviceFileEntry& file, std::uint32_t controlCode,
+                              std::span<std::uint8_t> system, std::uint32_t inputLength,
+                              std::uint32_t outputLength, RequestRecord& record) {
+    switch (file.target) {
+        case DeviceFileEntry::Target::Disk: {
+            Disk& disk = disks[file.index];
+            if (keepHistory_) {
+                record.instanceId = devices[disk.device].instanceId;
+                record.deviceNumber = disk.deviceNumber;
+            }
+            if (disk.driver == DriverStack::Rst)
+                return rstDiskControl(disk, controlCode, system, outputLength, record);
+            return inboxDiskControl(disk, controlCode, system, inputLength, outputLength, record);
+        }
+        case DeviceFileEntry::Target::RstPort: {
+            RstController& port = rstControllers[file.index];
+            if (keepHistory_)
+                record.instanceId = devices[port.device].instanceId;
+            return rstPortControl(port, controlCode, system, inputLength, outputLength, record);
+        }
+        case DeviceFileEntry::Target::ScsiPort:
+            return scsiPortControl(scsiPorts[file.index], controlCode, system, inputLength,
+                                   outputLength, record);
+        case DeviceFileEntry::Target::StoragePort:
+            break;
+    }
+    // The storage port of an inbox controller takes no request the program sends.
+    if (keepHistory_)
+        record.instanceId = devices[file.index].instanceId;
+    record.note = "the storage port answers no request in this model";
+    return {false, 0, SYSTEM_ERROR_INVALID_FUNCTION};
 }
 
 }  // namespace velo::sim

@@ -1,5 +1,5 @@
 // The simulated machine: its devices, device files, drivers and drives, the faults it is told
-// to show, and the record of every request it received.
+// to show, how many requests of each kind it received and, when asked, the record of each.
 #pragma once
 
 #include <array>
@@ -244,7 +244,8 @@ struct OpenRecord {
     std::uint32_t error = 0;  // 0: opened
 };
 
-// One control request as the machine received and answered it.
+// One control request as the machine received and answered it. The drivers fill in what they
+// decoded (kind, addressee, status, note); the rest is filled in only for the history.
 struct RequestRecord {
     std::wstring path;                          // the path through which the device was opened
     std::wstring instanceId;                    // the device the request reached
@@ -287,6 +288,16 @@ public:
     std::vector<DeviceFileEntry> files;
 
     // --- What a test asks after a run ---
+    // The history (requests() and opens(): every request with its bytes, every open) is kept
+    // only after keepHistory(true); a run of the program asks for none and keeps only the
+    // counts. Reading a history that is not kept is a fault of the test and throws
+    // std::logic_error.
+    void keepHistory(bool keep) { keepHistory_ = keep; }
+    bool keepsHistory() const { return keepHistory_; }
+    // The requests of this kind the machine received, kept with or without the history.
+    std::uint64_t requestCount(RequestKind kind) const {
+        return requestCounts_[static_cast<std::size_t>(kind)];
+    }
     // The drive of the disk with this device number; nothing when there is none.
     NvmeDrive* drive(std::uint32_t deviceNumber);
     // The drive at this path id of the n-th RST controller; nothing when there is none.
@@ -296,9 +307,10 @@ public:
     NvmeDrive* vrocDrive(std::uint32_t diskId);
     Disk* diskByNumber(std::uint32_t deviceNumber);
     const Device* deviceByInstanceId(std::wstring_view instanceId) const;
-    const std::vector<RequestRecord>& requests() const { return requests_; }
+    const std::vector<RequestRecord>& requests() const;
     std::vector<RequestRecord> requestsOfKind(RequestKind kind) const;
-    const std::vector<OpenRecord>& opens() const { return opens_; }
+    const std::vector<OpenRecord>& opens() const;
+    // Empties the history and the counts.
     void clearHistory();
     // Every drive goes through a power cycle: pending activations take effect.
     void powerCycle();
@@ -306,19 +318,29 @@ public:
     // --- What the platform does with it ---
     const DeviceFileEntry* findFile(const std::wstring& path) const;
     // One open of a path: counts the attempt and records it. Nothing when it fails (error
-    // then holds the system error).
-    const DeviceFileEntry* open(const std::wstring& path, std::uint32_t access, std::uint32_t share,
-                                std::uint32_t flags, std::uint32_t& error);
-    // One control request to an opened file; answers as the file's driver would.
-    ControlResult control(const DeviceFileEntry& file, std::uint32_t controlCode,
+    // then holds the system error); otherwise the index of the file in files.
+    std::optional<std::size_t> open(const std::wstring& path, std::uint32_t access,
+                                    std::uint32_t share, std::uint32_t flags, std::uint32_t& error);
+    // One control request to an opened file (its index in files); answers as the file's
+    // driver would.
+    ControlResult control(std::size_t file, std::uint32_t controlCode,
                           std::span<std::uint8_t> buffer, std::uint32_t inputLength,
                           std::uint32_t outputLength);
 
 private:
     std::optional<std::size_t> lookUp(const std::wstring& path) const;
+    void checkHistoryKept() const;
+    // The answer of the file's driver, on the system buffer.
+    ControlResult answer(const DeviceFileEntry& file, std::uint32_t controlCode,
+                         std::span<std::uint8_t> system, std::uint32_t inputLength,
+                         std::uint32_t outputLength, RequestRecord& record);
 
+    bool keepHistory_ = false;
+    std::uint64_t requestCounts_[REQUEST_KIND_COUNT] = {};
     std::vector<RequestRecord> requests_;
     std::vector<OpenRecord> opens_;
+    // The driver's system buffer, kept from one request to the next.
+    std::vector<std::uint8_t> system_;
     // Upper-cased path -> index into files, built on the first look-up after files changed.
     mutable std::unordered_map<std::wstring, std::size_t> fileIndex_;
     mutable std::size_t indexedFiles_ = 0;

@@ -1,10 +1,32 @@
 #include "platform/sim/NvmeDrive.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace velo::sim {
 
 namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The staging area grows by at least this much: the size of a firmware image.
+constexpr std::size_t STAGING_STEP = 2 * 1024 * 1024;
+
+// The image a slot takes: the same bytes as a slot of any drive already holds are shared with
+// it, so that the memory of a run does not grow with the number of drives updated.
+std::shared_ptr<const Bytes> shareImage(Bytes&& bytes) {
+    static std::mutex lock;
+    static std::vector<std::weak_ptr<const Bytes>> held;
+    const std::lock_guard<std::mutex> guard(lock);
+    std::erase_if(held, [](const std::weak_ptr<const Bytes>& image) { return image.expired(); });
+    for (const std::weak_ptr<const Bytes>& candidate : held) {
+        if (auto image = candidate.lock(); image && *image == bytes)
+            return image;
+    }
+    auto image = std::make_shared<const Bytes>(std::move(bytes));
+    held.push_back(image);
+    return image;
+}
 
 void putLe(std::span<std::uint8_t> out, std::size_t at, std::uint64_t value, std::size_t width) {
     for (std::size_t i = 0; i < width; ++i) {
@@ -64,7 +86,7 @@ std::string NvmeDrive::runningRevision() const {
 
 std::vector<std::uint8_t> NvmeDrive::slotImage(std::uint8_t number) const {
     const FirmwareSlot* found = slot(number);
-    return found ? found->image : std::vector<std::uint8_t>{};
+    return found && found->image ? *found->image : std::vector<std::uint8_t>{};
 }
 
 bool NvmeDrive::stagedIsWhole() const {
@@ -123,9 +145,18 @@ std::uint32_t NvmeDrive::download(std::uint64_t offset, std::span<const std::uin
     }
     const auto begin = static_cast<std::size_t>(offset);
     const auto end = static_cast<std::size_t>(offset + length);
-    if (staged_.size() < end)
-        staged_.resize(end, 0);
-    std::copy(bytes.begin(), bytes.end(), staged_.begin() + static_cast<std::ptrdiff_t>(begin));
+    if (begin == staged_.size()) {
+        // The next piece in order, as a download sends them: appended without filling first,
+        // into room for a whole image so that the bytes held are not moved as the area grows.
+        if (staged_.capacity() < end)
+            staged_.reserve(
+                std::max<std::size_t>(end, std::max(2 * staged_.capacity(), STAGING_STEP)));
+        staged_.insert(staged_.end(), bytes.begin(), bytes.end());
+    } else {
+        if (staged_.size() < end)
+            staged_.resize(end, 0);
+        std::copy(bytes.begin(), bytes.end(), staged_.begin() + static_cast<std::ptrdiff_t>(begin));
+    }
     pieces_.emplace_back(offset, length);
     return FIRMWARE_STATUS_SUCCESS;
 }
@@ -158,10 +189,11 @@ std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::s
             why = "the downloaded image is too short to carry a revision";
             return FIRMWARE_STATUS_INVALID_IMAGE;
         }
-        target->image = staged_;
         std::copy_n(staged_.begin() + IMAGE_REVISION_AT, REVISION_LENGTH, target->revision.begin());
-        staged_.clear();
-        pieces_.clear();
+        target->image = shareImage(std::move(staged_));
+        // The staging area is emptied and its memory given back (assigning {} would keep it).
+        staged_ = std::vector<std::uint8_t>();
+        pieces_ = std::vector<std::pair<std::uint64_t, std::uint64_t>>();
     }
     const Activation how = activation.value_or(state_.activation);
     if (how == Activation::None) {

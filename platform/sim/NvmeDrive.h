@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,8 +48,9 @@ struct FirmwareSlot {
     std::uint8_t number = 1;  // 1 to 7
     bool readOnly = false;
     Revision revision{};
-    // The image committed to this slot during the run; empty while it holds its factory image.
-    std::vector<std::uint8_t> image;
+    // The image committed to this slot during the run; none while it holds its factory image.
+    // Slots that took the same bytes share one copy (a run updates many drives with one image).
+    std::shared_ptr<const std::vector<std::uint8_t>> image;
 };
 
 // How the drive is built, as the machine file describes it.
@@ -84,7 +86,8 @@ public:
     // unknown slot.
     std::vector<std::uint8_t> slotImage(std::uint8_t number) const;
 
-    // Staging area: the pieces downloaded since the last commit.
+    // Staging area: the pieces downloaded since the last commit. A commit that takes the
+    // staged image empties it and gives its memory back.
     bool hasStaged() const { return !pieces_.empty(); }
     // Staged bytes from offset 0 to the end of the furthest piece; gaps read as zero.
     const std::vector<std::uint8_t>& stagedBytes() const { return staged_; }

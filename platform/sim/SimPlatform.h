@@ -53,7 +53,8 @@ public:
     FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
 
     // The machine, for what a test asks after a run: drive(n) for what a drive holds,
-    // requests() and opens() for everything the machine received.
+    // requests() and opens() for everything the machine received (once the test asked it to
+    // keep that history), requestCount() for how many requests of each kind.
     Machine& machine() { return *machine_; }
     const std::string& output() const { return output_; }
     const std::string& errorOutput() const { return errorOutput_; }
@@ -63,7 +64,19 @@ public:
     void setClock(std::optional<LocalTime> time, bool readable = true);
 
 private:
+    // The devices of a set of this kind, in member order.
+    std::shared_ptr<const std::vector<std::size_t>> setMembers(const Guid& interfaceClass,
+                                                               std::uint32_t flags);
+
+    struct SetList {
+        std::uint32_t kind = 0;  // SET_ALL_CLASSES and SET_DEVICE_INTERFACE of the flags
+        Guid interfaceClass;     // none with SET_ALL_CLASSES
+        std::shared_ptr<const std::vector<std::size_t>> members;
+    };
+
     std::unique_ptr<Machine> machine_;
+    std::vector<SetList> setLists_;
+    std::size_t listedDevices_ = 0;
     Echo echo_;
     std::string output_;
     std::string errorOutput_;

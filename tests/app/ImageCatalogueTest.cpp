@@ -93,7 +93,7 @@ TEST_F(ImageLoading, UnloadedStateIsEmpty) {
     unloadFirmwareImage();
     EXPECT_TRUE(updatedFirmwareRevision.empty());
     EXPECT_TRUE(toolTitle.empty());
-    EXPECT_TRUE(std::all_of(imageBuffer.begin(), imageBuffer.end(), [](auto b) { return b == 0; }));
+    EXPECT_TRUE(imageBuffer.empty());
     EXPECT_TRUE(embeddedImage(0).empty());
     EXPECT_TRUE(embeddedImage(5).empty());
 }

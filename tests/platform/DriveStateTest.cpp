@@ -54,6 +54,34 @@ TEST(DriveState, ImmediateActivationRunsTheCommittedImageAtOnce) {
     EXPECT_EQ(textAt(info, 92, 8), "NEWREV01");
 }
 
+// The image is whole only when every byte arrived, in whatever order and overlap the pieces
+// came; then it is committed as it was sent.
+TEST(DriveState, StagedImageIsWholeOnlyWhenEveryByteArrived) {
+    struct Case {
+        const char* name;
+        std::vector<std::size_t> pieces;  // 4 KiB pieces by index, in the order sent
+        bool whole;
+    };
+    const std::vector<Case> cases = {
+        {"in order", {0, 1, 2, 3}, true},
+        {"backwards", {3, 2, 1, 0}, true},
+        {"again and shuffled", {2, 0, 2, 3, 1}, true},
+        {"a gap", {0, 1, 3}, false},
+        {"no start", {1, 2, 3}, false},
+    };
+    const auto image = testImage("NEWREV01");
+    for (const Case& c : cases) {
+        OpenDisk disk;
+        for (std::size_t piece : c.pieces) {
+            auto buffer = downloadRequest(piece * 4096, slice(image, piece * 4096, 4096));
+            ASSERT_TRUE(disk.send(SCSI_MINIPORT, buffer).ok) << c.name;
+        }
+        EXPECT_EQ(disk.drive().stagedIsWhole(), c.whole) << c.name;
+        EXPECT_EQ(activate(disk, 2), c.whole ? 0u : 7u) << c.name;
+        EXPECT_EQ(disk.drive().slotImage(2) == image, c.whole) << c.name;
+    }
+}
+
 TEST(DriveState, ResetActivationLeavesTheSlotPendingUntilAPowerCycle) {
     auto machine = baseMachine();
     firstDrive(machine)["activation"] = "reset";
@@ -107,7 +135,7 @@ TEST(DriveState, SwitchToExistingFirmwareNeedsNoDownload) {
 
 // The default machine takes the expected run from start to end.
 TEST(DriveState, DefaultMachineRunUpdatesItsDriveWithImage1) {
-    SimPlatform platform(loadDefaultMachine());
+    SimPlatform platform(testing::withHistory(loadDefaultMachine()));
     platform.setClock(LocalTime{2024, 5, 1, 10, 20, 30});
     RunOptions options;
     options.silent = true;

@@ -1,5 +1,7 @@
 // Fault switches of the machine file: each makes exactly the request, open, property or set it
 // names fail, and nothing else.
+#include <stdexcept>
+
 #include "tests/platform/SimTestSupport.h"
 
 namespace velo::sim {
@@ -235,6 +237,23 @@ TEST(RequestHistory, RecordsWhatWasSentAndWhatCameBack) {
     EXPECT_EQ(history[1].output, buffer);
     EXPECT_EQ(history[1].bytesReturned, 4172u);
     EXPECT_EQ(history[1].status, std::optional<std::uint32_t>(0));
+}
+
+// A run of the program keeps no history, only the counts; a test that reads one it did not ask
+// for learns so instead of reading an empty one.
+TEST(RequestHistory, KeptOnlyWhenAskedForAndCountedAlways) {
+    std::string error;
+    SimPlatform platform(loadMachineText(baseMachine().dump(), "test.json", error));
+    auto opened = platform.openDevice(L"\\\\.\\PHYSICALDRIVE3", 0xC0000000, 3, 0);
+    ASSERT_TRUE(opened.file);
+    auto buffer = getInfoRequest();
+    opened.file->control(SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()));
+
+    const Machine& machine = platform.machine();
+    EXPECT_FALSE(machine.keepsHistory());
+    EXPECT_EQ(machine.requestCount(RequestKind::GetInfo), 1u);
+    EXPECT_THROW(machine.requests(), std::logic_error);
+    EXPECT_THROW(machine.opens(), std::logic_error);
 }
 
 // --- faults of chosen attempts, performed requests and the RST driver ---

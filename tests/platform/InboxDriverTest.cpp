@@ -146,6 +146,11 @@ TEST(InboxDriverMiniport, UnknownControlCodeAndOverlongInputFail) {
     auto overlong = disk.send(SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()) + 1);
     EXPECT_FALSE(overlong.ok);
     EXPECT_EQ(overlong.error, 998u);
+    // An output length of 4 GiB is refused before anything is sized by it.
+    auto farOutput = disk.file->control(SCSI_MINIPORT, buffer,
+                                        static_cast<std::uint32_t>(buffer.size()), 0xFFFFFFFF);
+    EXPECT_FALSE(farOutput.ok);
+    EXPECT_EQ(farOutput.error, 998u);
 }
 
 TEST(InboxDriverMiniport, BrokenRequestBlockAnswersAStatus) {

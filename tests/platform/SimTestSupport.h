@@ -48,11 +48,18 @@ inline nlohmann::json& firstDrive(nlohmann::json& machine) {
     return firstDisk(machine)["drive"];
 }
 
+// The machine, keeping its request history for the test to read.
+inline std::unique_ptr<Machine> withHistory(std::unique_ptr<Machine> machine) {
+    if (machine)
+        machine->keepHistory(true);
+    return machine;
+}
+
 inline std::unique_ptr<Machine> loadOrFail(const nlohmann::json& machine) {
     std::string error;
     auto loaded = loadMachineText(machine.dump(), "test.json", error);
     EXPECT_TRUE(loaded) << error;
-    return loaded;
+    return withHistory(std::move(loaded));
 }
 
 inline void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {

@@ -54,7 +54,8 @@ protected:
     }
     // Runs the program on the machine, with a log file.
     void run(std::unique_ptr<sim::Machine> machine) {
-        platform = std::make_unique<sim::SimPlatform>(std::move(machine));
+        platform =
+            std::make_unique<sim::SimPlatform>(sim::testing::withHistory(std::move(machine)));
         RunOptions options;
         options.logFilePath = test::widePath(dir.file("result.log"));
         options.inputCommand = L"/log result.log";
@@ -203,7 +204,8 @@ TEST_F(WholeRun, FailedDownloadLeavesNoActivation) {
 }
 
 TEST_F(WholeRun, ScanPassSendsNoFirmware) {
-    platform = std::make_unique<sim::SimPlatform>(sim::loadDefaultMachine());
+    platform =
+        std::make_unique<sim::SimPlatform>(sim::testing::withHistory(sim::loadDefaultMachine()));
     Console console(*platform);
     Io io{*platform, console};
     DiskScanner scanner;
