@@ -7,6 +7,7 @@
 #include "discovery/IntelController.h"
 #include "discovery/PhysicalDrives.h"
 #include "platform/Console.h"
+#include "platform/Platform.h"
 #include "platform/Text.h"
 #include "transport/CsmiRaid.h"
 #include "transport/InboxTransport.h"
@@ -17,7 +18,7 @@ namespace velo {
 
 namespace {
 
-constexpr std::int32_t RESULT_NOT_FOR_THIS_IMAGE = 1;
+constexpr std::int32_t RESULT_NOT_UPDATED = 1;
 
 // Discovery and identify, shared by both passes. Returns the VROC port that discovery found.
 std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output) {
@@ -72,6 +73,29 @@ bool takesLoadedImage(const DiskRecord& target) {
     return installed == updatedFirmwareRevision;
 }
 
+// The image about to be sent, hashed by the system and compared with the digest that the build
+// recorded: a damaged executable or a bad memory page must never reach a drive. Nothing when
+// the image is intact; otherwise the console line and the failure every target gets.
+std::optional<std::pair<std::string, UpdateFailure>> imageDamage(
+    Io& io, std::span<const std::uint8_t> bytes) {
+    const auto expected = builtImageDigest(loadedImageNumber);
+    const auto digest = io.platform.sha256(bytes);
+    if (expected && digest && *digest == *expected)
+        return std::nullopt;
+    const std::string number = std::to_string(loadedImageNumber);
+    UpdateFailure failure;
+    failure.step = FailedStep::Image;
+    if (!digest) {
+        failure.meaning = "the SHA-256 digest of image " + number + " could not be computed";
+        return std::pair{
+            "  [ERROR] Firmware image " + number + " cannot be checked; no drive was touched.",
+            std::move(failure)};
+    }
+    failure.meaning = "image " + number + " differs from the build's SHA-256 digest";
+    return std::pair{"  [ERROR] Firmware image " + number + " is damaged; no drive was touched.",
+                     std::move(failure)};
+}
+
 }  // namespace
 
 int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
@@ -82,13 +106,21 @@ int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
 int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
     const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
     const UpdateImage image{imageBuffer, updatedFirmwareRevision};
+    if (auto damage = imageDamage(io, image.bytes)) {
+        io.console.narrow << damage->first << lineEnd << lineEnd;
+        for (DiskRecord& target : output) {
+            target.resultCode = RESULT_NOT_UPDATED;
+            target.failure = damage->second;
+        }
+        return 0;
+    }
     for (DiskRecord& target : output) {
         if (!takesLoadedImage(target)) {
             io.console.narrow << "  [ERROR] Firmware revision "
                               << printableAscii(target.firmwareRevision)
                               << " is not updated by this image; the disk was left unchanged."
                               << lineEnd << lineEnd;
-            target.resultCode = RESULT_NOT_FOR_THIS_IMAGE;
+            target.resultCode = RESULT_NOT_UPDATED;
             UpdateFailure failure;
             failure.step = FailedStep::Revision;
             failure.meaning = "revision " + printableAscii(target.firmwareRevision) +

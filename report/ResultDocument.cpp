@@ -88,9 +88,10 @@ std::string buildResultDocument(const ReportFacts& facts, std::int32_t returnCod
     Document disks = Document::array();
     int number = 0;
     for (const DiskRecord& disk : facts.disks) {
-        // A disk left alone for its revision was given no image.
+        // A disk left alone for its revision, or for a damaged image, was given no image.
         const bool given =
-            imageNumber && !(disk.failure && disk.failure->step == FailedStep::Revision);
+            imageNumber && !(disk.failure && (disk.failure->step == FailedStep::Revision ||
+                                              disk.failure->step == FailedStep::Image));
         Document entry;
         entry["number"] = ++number;
         entry["driverStack"] = driverStackName(disk.driverKind);

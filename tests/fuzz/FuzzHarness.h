@@ -23,6 +23,7 @@
 #include "platform/Console.h"
 #include "platform/Io.h"
 #include "platform/Platform.h"
+#include "platform/SystemSha256.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
 #include "transport/MiniportFirmware.h"
@@ -168,6 +169,9 @@ public:
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
         return {false, "not on this platform"};
     }
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
+        return systemSha256(bytes);
+    }
 
     std::size_t printed = 0;
 
@@ -253,6 +257,9 @@ public:
     void writeErrorOutput(std::string_view bytes) override { machine_.writeErrorOutput(bytes); }
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
         return {false, "not on this platform"};
+    }
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
+        return systemSha256(bytes);
     }
 
 private:

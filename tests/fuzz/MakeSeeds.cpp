@@ -57,6 +57,9 @@ public:
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
         return {false, "not on this platform"};
     }
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
+        return systemSha256(bytes);
+    }
 
 private:
     class File : public DeviceFile {
