@@ -9,6 +9,7 @@
 #include "platform/Console.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
+#include "report/Report.h"
 #include "transport/CsmiRaid.h"
 #include "transport/InboxTransport.h"
 #include "transport/RstTransport.h"
@@ -96,6 +97,38 @@ std::optional<std::pair<std::string, UpdateFailure>> imageDamage(
                      std::move(failure)};
 }
 
+// After an update that reports the new image running: the drive identified again through the
+// stack that updated it. A restart-pending result cannot be checked before the restart.
+Verification verifyRevision(Io& io, const DiskRecord& target) {
+    if (target.resultCode == RETURN_REBOOT_REQUIRED)
+        return {VerifyOutcome::PendingRestart, {}};
+    DiskList again;
+    const DiskRecord fresh =
+        makeCandidate(target.devicePath, target.driverKind, target.targetAddress);
+    switch (target.driverKind) {
+        case DriverKind::Inbox:
+            identifyInboxDisk(io, fresh, again);
+            break;
+        case DriverKind::RstRaid:
+        case DriverKind::RstPassThrough:
+            rstIdentify(io, fresh, again);
+            break;
+        default:
+            break;
+    }
+    if (again.empty()) {
+        io.console.narrow << "  [WARNING] The drive could not be identified after activation."
+                          << lineEnd << lineEnd;
+        return {VerifyOutcome::NotIdentified, {}};
+    }
+    const std::wstring running = again.back().firmwareRevision;
+    if (running == updatedFirmwareRevision)
+        return {VerifyOutcome::Verified, running};
+    io.console.narrow << "  [WARNING] The drive reports firmware revision "
+                      << printableAscii(running) << " after activation." << lineEnd << lineEnd;
+    return {VerifyOutcome::RevisionDiffers, running};
+}
+
 }  // namespace
 
 int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
@@ -103,7 +136,7 @@ int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
     return 0;
 }
 
-int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
+int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify) {
     const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
     const UpdateImage image{imageBuffer, updatedFirmwareRevision};
     if (auto damage = imageDamage(io, image.bytes)) {
@@ -139,6 +172,10 @@ int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
             default:
                 target.resultCode = rstUpdateDisk(io, target, image, &target.failure);
                 break;
+        }
+        if (verify &&
+            (target.resultCode == RETURN_SUCCESS || target.resultCode == RETURN_REBOOT_REQUIRED)) {
+            target.verification = verifyRevision(io, target);
         }
     }
     return 0;

@@ -26,6 +26,30 @@ Document failureOf(const UpdateFailure& failure) {
     return entry;
 }
 
+Document verificationOf(const std::optional<Verification>& verification) {
+    if (!verification)
+        return Document();
+    Document entry;
+    switch (verification->outcome) {
+        case VerifyOutcome::Verified:
+            entry["outcome"] = "verified";
+            break;
+        case VerifyOutcome::RevisionDiffers:
+            entry["outcome"] = "revision-differs";
+            break;
+        case VerifyOutcome::PendingRestart:
+            entry["outcome"] = "pending-restart";
+            break;
+        case VerifyOutcome::NotIdentified:
+            entry["outcome"] = "not-identified";
+            break;
+    }
+    entry["runningRevision"] = verification->runningRevision.empty()
+                                   ? Document()
+                                   : Document(toUtf8(verification->runningRevision));
+    return entry;
+}
+
 }  // namespace
 
 std::string resultMeaning(std::int32_t code) {
@@ -70,7 +94,7 @@ std::string driverKindName(DriverKind kind) {
 }
 
 std::string buildResultDocument(const ReportFacts& facts, std::int32_t returnCode,
-                                std::optional<int> imageNumber) {
+                                std::optional<int> imageNumber, bool verified) {
     Document document;
     document["format"] = "velo-result";
     document["version"] = 1;
@@ -108,6 +132,8 @@ std::string buildResultDocument(const ReportFacts& facts, std::int32_t returnCod
                                    disk.resultCode != RETURN_REBOOT_REQUIRED
                                ? failureOf(*disk.failure)
                                : Document();
+        if (verified)
+            entry["verification"] = verificationOf(disk.verification);
         disks.push_back(std::move(entry));
     }
     document["disks"] = std::move(disks);

@@ -121,6 +121,16 @@ for name in default rst-raid-volume vroc-raid-volume; do
     check "$name: replay exits 0" test $? -eq 0
     check "$name: replay prints the same bytes" cmp -s "$base.out" "$base.replay.out"
 done
+# /verify on a drive that keeps its old revision: the warning, and a document the schema takes.
+python3 - "$examples/rst-pass-through.json" "$scratch/keeps.json" <<'PY'
+import json, sys
+machine = json.load(open(sys.argv[1]))
+machine["controllers"][0]["drives"][0]["drive"]["keepsRevision"] = True
+json.dump(machine, open(sys.argv[2], "w"))
+PY
+"$velo" /s /verify /machine "$scratch/keeps.json" /json "$scratch/results/verify-keeps.json" >"$scratch/verify.out" 2>/dev/null
+check "/verify warns of the old revision" contains "$scratch/verify.out" "  [WARNING] The drive reports firmware revision QLR2KAXA after activation."
+"$velo" /s /verify /machine "$examples/power-cycle.json" /json "$scratch/results/verify-restart.json" >/dev/null 2>&1
 check "every result document follows the schema" python3 - "$schema" "$scratch"/results/*.json <<'PY'
 import json, sys, jsonschema
 schema = json.load(open(sys.argv[1]))
