@@ -12,7 +12,7 @@ bool isSwitchName(const std::wstring& arg) {
     const std::wstring name = lowerAscii(arg);
     return name == L"/s" || name == L"/?" || name == L"/log" || name == L"/machine" ||
            name == L"/trace" || name == L"/json" || name == L"/list" || name == L"/exitcode" ||
-           name == L"/replay";
+           name == L"/replay" || name == L"/verify";
 }
 
 }  // namespace
@@ -48,6 +48,8 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
             parsed.run.listOnly = true;
         } else if (name == L"/exitcode") {
             parsed.run.exitCodeFollowsResult = true;
+        } else if (name == L"/verify") {
+            parsed.run.verify = true;
         } else {
             error = "unknown switch \"" + toUtf8(args[i]) + "\"";
             return false;
@@ -72,13 +74,14 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
 }
 
 std::string usageText() {
-    return "Usage: velo [/s] [/log FILE] [/json FILE] [/exitcode] [/list]\n"
+    return "Usage: velo [/s] [/log FILE] [/json FILE] [/exitcode] [/list] [/verify]\n"
            "            [/machine FILE | /replay FILE] [/trace FILE]\n"
            "  /s             silent: no message box at the end\n"
            "  /log FILE      write the result log to FILE (replaced if it exists)\n"
            "  /json FILE     write the result as a JSON document to FILE (replaced if it exists)\n"
            "  /exitcode      exit status 0 updated, 3010 restart needed, 1 failed or no disk\n"
            "  /list          list the disks and the image each would receive; update nothing\n"
+           "  /verify        after activation, identify each disk again and check its revision\n"
            "  /machine FILE  run on the simulated machine described in FILE\n"
            "  /replay FILE   run on the machine recorded in FILE by /trace\n"
            "  /trace FILE    record every platform call of the run to FILE, one JSON line each\n"

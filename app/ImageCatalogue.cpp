@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ImageDigests.h"
 #include "images/EmbeddedImages.h"
 #include "platform/Text.h"
 
@@ -10,6 +11,7 @@ namespace velo {
 std::span<const std::uint8_t> imageBuffer;
 std::wstring updatedFirmwareRevision;
 std::wstring toolTitle;
+int loadedImageNumber = 0;
 
 namespace {
 
@@ -29,6 +31,12 @@ std::span<const std::uint8_t> embeddedImage(int imageNumber) {
     // The block holds image 4 first and image 1 last.
     auto position = static_cast<std::size_t>(IMAGE_COUNT - imageNumber);
     return {veloImageBlocks + position * IMAGE_SIZE, IMAGE_SIZE};
+}
+
+std::optional<std::array<std::uint8_t, 32>> builtImageDigest(int imageNumber) {
+    if (imageNumber < 1 || imageNumber > IMAGE_COUNT)
+        return std::nullopt;
+    return BUILT_IMAGE_DIGESTS[static_cast<std::size_t>(imageNumber - 1)];
 }
 
 std::optional<int> selectImageForRevision(std::wstring_view revision) {
@@ -59,12 +67,14 @@ void loadFirmwareImage(int imageNumber) {
         std::string_view(reinterpret_cast<const char*>(imageBuffer.data()) + IMAGE_REVISION_OFFSET,
                          IMAGE_REVISION_LENGTH));
     toolTitle += updatedFirmwareRevision;
+    loadedImageNumber = imageNumber;
 }
 
 void unloadFirmwareImage() {
     imageBuffer = {};
     updatedFirmwareRevision.clear();
     toolTitle.clear();
+    loadedImageNumber = 0;
 }
 
 }  // namespace velo

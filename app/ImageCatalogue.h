@@ -25,6 +25,10 @@ std::span<const std::uint8_t> embeddedImage(int imageNumber);
 // The comparison is exact: case, length and blanks all count.
 std::optional<int> selectImageForRevision(std::wstring_view revision);
 
+// The SHA-256 digest that the build recorded for the embedded image with this number (1 to 4);
+// nothing for another number.
+std::optional<std::array<std::uint8_t, 32>> builtImageDigest(int imageNumber);
+
 // The revision that the embedded image with this number (1 to 4) installs; empty for another
 // number.
 std::wstring installedRevision(int imageNumber);
@@ -34,6 +38,7 @@ std::wstring installedRevision(int imageNumber);
 extern std::span<const std::uint8_t> imageBuffer;
 extern std::wstring updatedFirmwareRevision;
 extern std::wstring toolTitle;
+extern int loadedImageNumber;  // 0 while no image is loaded
 
 // Loads image 1 to 4 into the state above.
 void loadFirmwareImage(int imageNumber);

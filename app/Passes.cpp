@@ -7,7 +7,9 @@
 #include "discovery/IntelController.h"
 #include "discovery/PhysicalDrives.h"
 #include "platform/Console.h"
+#include "platform/Platform.h"
 #include "platform/Text.h"
+#include "report/Report.h"
 #include "transport/CsmiRaid.h"
 #include "transport/InboxTransport.h"
 #include "transport/RstTransport.h"
@@ -17,7 +19,7 @@ namespace velo {
 
 namespace {
 
-constexpr std::int32_t RESULT_NOT_FOR_THIS_IMAGE = 1;
+constexpr std::int32_t RESULT_NOT_UPDATED = 1;
 
 // Discovery and identify, shared by both passes. Returns the VROC port that discovery found.
 std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output) {
@@ -72,6 +74,61 @@ bool takesLoadedImage(const DiskRecord& target) {
     return installed == updatedFirmwareRevision;
 }
 
+// The image about to be sent, hashed by the system and compared with the digest that the build
+// recorded: a damaged executable or a bad memory page must never reach a drive. Nothing when
+// the image is intact; otherwise the console line and the failure every target gets.
+std::optional<std::pair<std::string, UpdateFailure>> imageDamage(
+    Io& io, std::span<const std::uint8_t> bytes) {
+    const auto expected = builtImageDigest(loadedImageNumber);
+    const auto digest = io.platform.sha256(bytes);
+    if (expected && digest && *digest == *expected)
+        return std::nullopt;
+    const std::string number = std::to_string(loadedImageNumber);
+    UpdateFailure failure;
+    failure.step = FailedStep::Image;
+    if (!digest) {
+        failure.meaning = "the SHA-256 digest of image " + number + " could not be computed";
+        return std::pair{
+            "  [ERROR] Firmware image " + number + " cannot be checked; no drive was touched.",
+            std::move(failure)};
+    }
+    failure.meaning = "image " + number + " differs from the build's SHA-256 digest";
+    return std::pair{"  [ERROR] Firmware image " + number + " is damaged; no drive was touched.",
+                     std::move(failure)};
+}
+
+// After an update that reports the new image running: the drive identified again through the
+// stack that updated it. A restart-pending result cannot be checked before the restart.
+Verification verifyRevision(Io& io, const DiskRecord& target) {
+    if (target.resultCode == RETURN_REBOOT_REQUIRED)
+        return {VerifyOutcome::PendingRestart, {}};
+    DiskList again;
+    const DiskRecord fresh =
+        makeCandidate(target.devicePath, target.driverKind, target.targetAddress);
+    switch (target.driverKind) {
+        case DriverKind::Inbox:
+            identifyInboxDisk(io, fresh, again);
+            break;
+        case DriverKind::RstRaid:
+        case DriverKind::RstPassThrough:
+            rstIdentify(io, fresh, again);
+            break;
+        default:
+            break;
+    }
+    if (again.empty()) {
+        io.console.narrow << "  [WARNING] The drive could not be identified after activation."
+                          << lineEnd << lineEnd;
+        return {VerifyOutcome::NotIdentified, {}};
+    }
+    const std::wstring running = again.back().firmwareRevision;
+    if (running == updatedFirmwareRevision)
+        return {VerifyOutcome::Verified, running};
+    io.console.narrow << "  [WARNING] The drive reports firmware revision "
+                      << printableAscii(running) << " after activation." << lineEnd << lineEnd;
+    return {VerifyOutcome::RevisionDiffers, running};
+}
+
 }  // namespace
 
 int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
@@ -79,16 +136,24 @@ int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
     return 0;
 }
 
-int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
+int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify) {
     const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
     const UpdateImage image{imageBuffer, updatedFirmwareRevision};
+    if (auto damage = imageDamage(io, image.bytes)) {
+        io.console.narrow << damage->first << lineEnd << lineEnd;
+        for (DiskRecord& target : output) {
+            target.resultCode = RESULT_NOT_UPDATED;
+            target.failure = damage->second;
+        }
+        return 0;
+    }
     for (DiskRecord& target : output) {
         if (!takesLoadedImage(target)) {
             io.console.narrow << "  [ERROR] Firmware revision "
                               << printableAscii(target.firmwareRevision)
                               << " is not updated by this image; the disk was left unchanged."
                               << lineEnd << lineEnd;
-            target.resultCode = RESULT_NOT_FOR_THIS_IMAGE;
+            target.resultCode = RESULT_NOT_UPDATED;
             UpdateFailure failure;
             failure.step = FailedStep::Revision;
             failure.meaning = "revision " + printableAscii(target.firmwareRevision) +
@@ -107,6 +172,10 @@ int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output) {
             default:
                 target.resultCode = rstUpdateDisk(io, target, image, &target.failure);
                 break;
+        }
+        if (verify &&
+            (target.resultCode == RETURN_SUCCESS || target.resultCode == RETURN_REBOOT_REQUIRED)) {
+            target.verification = verifyRevision(io, target);
         }
     }
     return 0;

@@ -17,7 +17,9 @@ struct DiskScanner {
 
 // Discovery and identify; appends every target to output. Sends no firmware.
 int runScanPass(Io& io, DiskScanner& scanner, DiskList& output);
-// Discovery and identify again, then the update of every target in output, in order.
-int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output);
+// Discovery and identify again, then the update of every target in output, in order. With
+// verify, each disk whose update reports the new image running is identified again through the
+// same stack and the revision it reports is compared with the image's.
+int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify = false);
 
 }  // namespace velo

@@ -54,7 +54,7 @@ int runVelo(Platform& platform, const RunOptions& options) {
         image = selectImageForRevision(firstRevision);
         if (image) {
             loadFirmwareImage(*image);
-            runUpdatePass(io, context.scanner, context.disks);
+            runUpdatePass(io, context.scanner, context.disks, options.verify);
         }
     }
 
@@ -73,7 +73,8 @@ int runVelo(Platform& platform, const RunOptions& options) {
         // Like the log: replaced, and a file that cannot be written leaves the outcome as it is
         // but is named on standard error.
         const FileWriteResult written = platform.writeTextFile(
-            options.jsonFilePath, buildResultDocument(facts, context.returnCode, image));
+            options.jsonFilePath,
+            buildResultDocument(facts, context.returnCode, image, options.verify));
         if (!written) {
             platform.writeErrorOutput("velo: the result document " + toUtf8(options.jsonFilePath) +
                                       " cannot be written: " + written.failure + "\n");

@@ -15,6 +15,7 @@ struct RunOptions {
     std::wstring jsonFilePath;           // empty: no result document
     bool exitCodeFollowsResult = false;  // the exit status tells the return code (/exitcode)
     bool listOnly = false;               // scan and list the targets, update nothing (/list)
+    bool verify = false;  // identify each updated disk again and compare its revision (/verify)
 };
 
 // The exit status that deployment tools read for a return code: 0 updated, 3010 updated but

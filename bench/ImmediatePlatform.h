@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/Platform.h"
+#include "platform/SystemSha256.h"
 #include "transport/MiniportFirmware.h"
 #include "transport/SrbIoControl.h"
 
@@ -58,6 +59,9 @@ public:
     void writeErrorOutput(std::string_view) override {}
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
         return {false, "not written"};
+    }
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
+        return systemSha256(bytes);
     }
 
     std::uint64_t requests = 0;  // control requests received, over all devices

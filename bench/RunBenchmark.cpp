@@ -1,6 +1,7 @@
 // Figures for the cost of a run on the simulated stack: a whole run on the default machine, and
-// loading it. The other files of this folder measure one update against its lower bound, the
-// scan and the peak memory of whole runs. Prints the figures; asserts nothing.
+// loading it, and the image's SHA-256 check. The other files of this folder measure one update
+// against its lower bound, the scan and the peak memory of whole runs. Prints the figures;
+// asserts nothing.
 #include <benchmark/benchmark.h>
 
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "bench/MemoryBenchmark.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
+#include "platform/SystemSha256.h"
 
 namespace velo {
 namespace {
@@ -27,6 +29,18 @@ void wholeRunOnTheDefaultMachine(benchmark::State& state) {
     unloadFirmwareImage();
 }
 BENCHMARK(wholeRunOnTheDefaultMachine)->Unit(benchmark::kMillisecond);
+
+// The SHA-256 digest of one 2 MiB image through the host's libcrypto, as a run checks the image
+// before its first firmware request.
+void imageDigest(benchmark::State& state) {
+    loadFirmwareImage(1);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(systemSha256(imageBuffer));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IMAGE_SIZE));
+    unloadFirmwareImage();
+}
+BENCHMARK(imageDigest)->Unit(benchmark::kMillisecond);
 
 void loadTheDefaultMachine(benchmark::State& state) {
     for (auto _ : state) {

@@ -20,6 +20,19 @@ enum class DriverKind : std::int32_t {
     VrocNonRaid = 5,     // VROC disk outside any RAID volume
 };
 
+// What a drive reported when it was identified again after its update (/verify).
+enum class VerifyOutcome {
+    Verified,         // it runs the revision the image installs
+    RevisionDiffers,  // it runs another revision
+    PendingRestart,   // the new image runs only after a restart: nothing to check yet
+    NotIdentified,    // the identify request after the update failed
+};
+
+struct Verification {
+    VerifyOutcome outcome = VerifyOutcome::NotIdentified;
+    std::wstring runningRevision;  // as identified; empty unless Verified or RevisionDiffers
+};
+
 struct DiskRecord {
     std::wstring devicePath;
     std::int64_t targetAddress = -1;  // -1: opened directly, no address behind a controller
@@ -30,7 +43,8 @@ struct DiskRecord {
     std::int32_t updateGranularity = 1;  // in units of FIRMWARE_CHUNK_UNIT
     std::uint32_t vrocDiskId = 0;
     std::int32_t resultCode = 0;
-    std::optional<UpdateFailure> failure;  // why the update failed, when it did
+    std::optional<UpdateFailure> failure;      // why the update failed, when it did
+    std::optional<Verification> verification;  // with /verify, for an updated disk
 
     // Empties the four texts; the other fields keep their values.
     void clear() {

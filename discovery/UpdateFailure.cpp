@@ -91,6 +91,8 @@ UpdateFailure statusFailed(FailedStep step, StatusSource source, std::uint32_t s
 
 std::string failedStepName(FailedStep step) {
     switch (step) {
+        case FailedStep::Image:
+            return "image";
         case FailedStep::Revision:
             return "revision";
         case FailedStep::Open:

@@ -10,6 +10,7 @@
 namespace velo {
 
 enum class FailedStep {
+    Image,     // the loaded image differs from the build's digest; nothing was sent to any disk
     Revision,  // the disk's revision does not take the loaded image; nothing was sent
     Open,      // the device, controller or port did not open
     GetInfo,   // the firmware slot information request

@@ -5,7 +5,9 @@
 //
 // Either way every image is checked before it reaches OUTDIR: exactly 2,097,152 bytes, with
 // the 8-character revision that its position installs at offset 0x3020. A failed check stops
-// the build with a message that names the file.
+// the build with a message that names the file. With all four in OUTDIR, the tool writes
+// OUTDIR/ImageDigests.h: the SHA-256 digest of each image, which the program checks the image
+// it is about to send against.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +16,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <openssl/evp.h>
 
 namespace {
 
@@ -84,6 +88,33 @@ bool writeFile(const std::string& path, const std::vector<unsigned char>& bytes)
     return true;
 }
 
+bool sha256(const std::vector<unsigned char>& bytes, std::array<unsigned char, 32>& digest) {
+    unsigned int length = 0;
+    return EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) ==
+               1 &&
+           length == digest.size();
+}
+
+// The header, image 1 first, as an initializer the program's catalogue includes.
+std::string digestHeader(const std::array<std::array<unsigned char, 32>, 4>& digests) {
+    std::string text =
+        "// Written by the image tool: the SHA-256 digest of embedded images 1 to 4.\n"
+        "#pragma once\n\n"
+        "#include <array>\n#include <cstdint>\n\n"
+        "namespace velo {\n\n"
+        "inline constexpr std::array<std::array<std::uint8_t, 32>, 4> BUILT_IMAGE_DIGESTS = {{\n";
+    for (const auto& digest : digests) {
+        text += "    {{";
+        for (std::size_t i = 0; i < digest.size(); ++i) {
+            char byte[8];
+            std::snprintf(byte, sizeof byte, "%s0x%02x", i == 0 ? "" : ", ", digest[i]);
+            text += byte;
+        }
+        text += "}},\n";
+    }
+    return text + "}};\n\n}  // namespace velo\n";
+}
+
 int usage() {
     std::fprintf(stderr, "usage: imagetool make OUTDIR | imagetool take INDIR OUTDIR\n");
     return 2;
@@ -100,6 +131,7 @@ int main(int argc, char** argv) {
     const std::string outDir = argv[argc - 1];
 
     bool ok = true;
+    std::array<std::array<unsigned char, 32>, 4> digests{};
     for (int number = 1; number <= 4; ++number) {
         std::vector<unsigned char> image;
         std::string source;
@@ -115,6 +147,14 @@ int main(int argc, char** argv) {
             }
         }
         ok = check(source, number, image) && writeFile(imagePath(outDir, number), image) && ok;
+        if (ok && !sha256(image, digests[static_cast<std::size_t>(number - 1)])) {
+            std::fprintf(stderr, "imagetool: cannot compute the SHA-256 digest of %s\n",
+                         source.c_str());
+            ok = false;
+        }
     }
-    return ok ? 0 : 1;
+    if (!ok)
+        return 1;
+    const std::string header = digestHeader(digests);
+    return writeFile(outDir + "/ImageDigests.h", {header.begin(), header.end()}) ? 0 : 1;
 }

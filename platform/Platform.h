@@ -4,6 +4,7 @@
 // simulated backend with a described machine.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -145,6 +146,9 @@ struct FileWriteResult {
     explicit operator bool() const { return ok; }
 };
 
+// A SHA-256 digest.
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -170,6 +174,9 @@ public:
     // Replaces the file at path with text, each "\n" stored as CR LF, without a byte-order
     // mark, readable by other processes while it is open.
     virtual FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) = 0;
+    // The SHA-256 digest of bytes, computed by the operating system's own facility; nothing
+    // when that facility fails.
+    virtual std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) = 0;
 };
 
 }  // namespace velo

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/LocalFiles.h"
+#include "platform/SystemSha256.h"
 #include "platform/Text.h"
 #include "platform/TraceFormat.h"
 
@@ -15,15 +16,15 @@ using trace::Line;
 
 namespace {
 
-// The calls of the machine, answered from the recording. Output, message boxes and files are
-// the run's own doing: the replay performs them and skips their recorded lines.
+// The calls of the machine, answered from the recording. Output, message boxes, files and
+// digests are the run's own doing: the replay performs them and skips their recorded lines.
 constexpr std::array<std::string_view, 11> MACHINE_CALLS = {
     "startUp",     "deviceInfoSet",        "deviceAt",   "textProperty", "hardwareIds",
     "interfaceAt", "releaseDeviceInfoSet", "openDevice", "control",      "closeDevice",
     "localTime",
 };
-constexpr std::array<std::string_view, 4> RUN_CALLS = {"writeOutput", "writeErrorOutput",
-                                                       "showMessage", "writeTextFile"};
+constexpr std::array<std::string_view, 5> RUN_CALLS = {"writeOutput", "writeErrorOutput",
+                                                       "showMessage", "writeTextFile", "sha256"};
 
 bool isOneOf(std::string_view op, std::span<const std::string_view> names) {
     return std::find(names.begin(), names.end(), op) != names.end();
@@ -363,6 +364,10 @@ void ReplayPlatform::writeErrorOutput(std::string_view bytes) {
 
 FileWriteResult ReplayPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
     return writeTextFileToDisk(path, text);
+}
+
+std::optional<Sha256Digest> ReplayPlatform::sha256(std::span<const std::uint8_t> bytes) {
+    return systemSha256(bytes);
 }
 
 std::optional<std::string> ReplayPlatform::finish() {

@@ -52,6 +52,7 @@ public:
     void writeOutput(std::string_view bytes) override;
     void writeErrorOutput(std::string_view bytes) override;
     FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override;
 
     // After the run: the first departure, including calls made while objects were released and
     // recorded calls that the run never made; nothing when the run matched its recording.

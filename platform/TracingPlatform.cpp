@@ -318,4 +318,19 @@ FileWriteResult TracingPlatform::writeTextFile(const std::wstring& path, std::st
     return result;
 }
 
+std::optional<Sha256Digest> TracingPlatform::sha256(std::span<const std::uint8_t> bytes) {
+    auto digest = inner_.sha256(bytes);
+    // The bytes hashed are the program's own: the line says how many and what came of them.
+    Line line = shared_->begin("sha256");
+    line["length"] = bytes.size();
+    if (digest) {
+        line["result"] = "ok";
+        line["digest"] = trace::hexBytes(*digest);
+    } else {
+        line["result"] = "failed";
+    }
+    shared_->write(line);
+    return digest;
+}
+
 }  // namespace velo

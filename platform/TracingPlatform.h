@@ -51,6 +51,7 @@ public:
     void writeOutput(std::string_view bytes) override;
     void writeErrorOutput(std::string_view bytes) override;
     FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override;
 
     // Internal: shared by the wrapped sets and files.
     struct Shared;

@@ -26,6 +26,30 @@ Document failureOf(const UpdateFailure& failure) {
     return entry;
 }
 
+Document verificationOf(const std::optional<Verification>& verification) {
+    if (!verification)
+        return Document();
+    Document entry;
+    switch (verification->outcome) {
+        case VerifyOutcome::Verified:
+            entry["outcome"] = "verified";
+            break;
+        case VerifyOutcome::RevisionDiffers:
+            entry["outcome"] = "revision-differs";
+            break;
+        case VerifyOutcome::PendingRestart:
+            entry["outcome"] = "pending-restart";
+            break;
+        case VerifyOutcome::NotIdentified:
+            entry["outcome"] = "not-identified";
+            break;
+    }
+    entry["runningRevision"] = verification->runningRevision.empty()
+                                   ? Document()
+                                   : Document(toUtf8(verification->runningRevision));
+    return entry;
+}
+
 }  // namespace
 
 std::string resultMeaning(std::int32_t code) {
@@ -70,7 +94,7 @@ std::string driverKindName(DriverKind kind) {
 }
 
 std::string buildResultDocument(const ReportFacts& facts, std::int32_t returnCode,
-                                std::optional<int> imageNumber) {
+                                std::optional<int> imageNumber, bool verified) {
     Document document;
     document["format"] = "velo-result";
     document["version"] = 1;
@@ -88,9 +112,10 @@ std::string buildResultDocument(const ReportFacts& facts, std::int32_t returnCod
     Document disks = Document::array();
     int number = 0;
     for (const DiskRecord& disk : facts.disks) {
-        // A disk left alone for its revision was given no image.
+        // A disk left alone for its revision, or for a damaged image, was given no image.
         const bool given =
-            imageNumber && !(disk.failure && disk.failure->step == FailedStep::Revision);
+            imageNumber && !(disk.failure && (disk.failure->step == FailedStep::Revision ||
+                                              disk.failure->step == FailedStep::Image));
         Document entry;
         entry["number"] = ++number;
         entry["driverStack"] = driverStackName(disk.driverKind);
@@ -107,6 +132,8 @@ std::string buildResultDocument(const ReportFacts& facts, std::int32_t returnCod
                                    disk.resultCode != RETURN_REBOOT_REQUIRED
                                ? failureOf(*disk.failure)
                                : Document();
+        if (verified)
+            entry["verification"] = verificationOf(disk.verification);
         disks.push_back(std::move(entry));
     }
     document["disks"] = std::move(disks);

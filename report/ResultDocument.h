@@ -18,8 +18,9 @@ std::string driverStackName(DriverKind kind);
 std::string driverKindName(DriverKind kind);
 
 // The document (UTF-8 JSON, "\n" line ends) for a reported run: facts as the report used them
-// (endTime set), the run's return code, and the number of the image loaded, if any.
+// (endTime set), the run's return code, and the number of the image loaded, if any. With
+// verified (the run's /verify), every disk tells what its check after activation found.
 std::string buildResultDocument(const ReportFacts& facts, std::int32_t returnCode,
-                                std::optional<int> imageNumber);
+                                std::optional<int> imageNumber, bool verified = false);
 
 }  // namespace velo

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/SystemSha256.h"
 
 namespace velo::test {
 
@@ -55,6 +56,9 @@ public:
     void writeErrorOutput(std::string_view bytes) override { errorOutput.append(bytes); }
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
         return {false, "not on this platform"};
+    }
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
+        return systemSha256(bytes);
     }
 
 private:

@@ -9,7 +9,7 @@ namespace velo::sim {
 DriveSetup readDrive(const Json& value, const std::string& path) {
     expectObject(value, path,
                  {"serial", "model", "firmwareRevision", "vendorId", "version", "fwug",
-                  "upgradeSupport", "slots", "activeSlot", "activation"});
+                  "upgradeSupport", "slots", "activeSlot", "activation", "keepsRevision"});
     DriveSetup drive;
     drive.serial = fieldBytes<SERIAL_LENGTH>(required(value, path, "serial"), join(path, "serial"));
     drive.model = fieldBytes<MODEL_LENGTH>(required(value, path, "model"), join(path, "model"));
@@ -45,6 +45,9 @@ DriveSetup readDrive(const Json& value, const std::string& path) {
     }
     if (const Json* support = field(value, "upgradeSupport")) {
         drive.upgradeSupport = boolean(*support, join(path, "upgradeSupport"));
+    }
+    if (const Json* keeps = field(value, "keepsRevision")) {
+        drive.keepsRevision = boolean(*keeps, join(path, "keepsRevision"));
     }
     if (const Json* activation = field(value, "activation")) {
         drive.activation =

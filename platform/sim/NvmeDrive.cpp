@@ -206,7 +206,8 @@ std::uint32_t NvmeDrive::commit(std::uint8_t slotNumber, bool switchOnly, std::s
         return FIRMWARE_STATUS_POWER_CYCLE_REQUIRED;
     }
     state_.activeSlot = slotNumber;
-    state_.runningRevision = target->revision;
+    if (!state_.keepsRevision)
+        state_.runningRevision = target->revision;
     pending_.reset();
     return FIRMWARE_STATUS_SUCCESS;
 }
@@ -216,7 +217,8 @@ void NvmeDrive::powerCycle() {
         state_.activeSlot = *pending_;
     pending_.reset();
     // An image that replaced the active slot's without activation runs from now on.
-    if (const FirmwareSlot* active = slot(state_.activeSlot))
+    const FirmwareSlot* active = slot(state_.activeSlot);
+    if (active && !state_.keepsRevision)
         state_.runningRevision = active->revision;
 }
 

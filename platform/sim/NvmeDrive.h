@@ -66,6 +66,8 @@ struct DriveSetup {
     std::vector<FirmwareSlot> slots;  // in the order the drive reports them
     std::uint8_t activeSlot = 0;      // 0 only when there is no slot
     Activation activation = Activation::Immediate;
+    // A faulty drive: whatever it runs, identify keeps reporting the revision it started with.
+    bool keepsRevision = false;
 };
 
 class NvmeDrive {

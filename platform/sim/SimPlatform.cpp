@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "platform/LocalFiles.h"
+#include "platform/SystemSha256.h"
 #include "platform/Text.h"
 #include "platform/sim/Machine.h"
 
@@ -260,6 +261,10 @@ void SimPlatform::writeErrorOutput(std::string_view bytes) {
 
 FileWriteResult SimPlatform::writeTextFile(const std::wstring& path, std::string_view text) {
     return writeTextFileToDisk(path, text);
+}
+
+std::optional<Sha256Digest> SimPlatform::sha256(std::span<const std::uint8_t> bytes) {
+    return systemSha256(bytes);
 }
 
 }  // namespace velo::sim

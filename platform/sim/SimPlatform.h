@@ -11,7 +11,7 @@
 
 namespace velo::sim {
 
-struct Machine;
+class Machine;
 
 // Loads a machine description (JSON). On failure returns nothing and error names the source
 // and the field at fault.
@@ -51,6 +51,7 @@ public:
     void writeOutput(std::string_view bytes) override;
     void writeErrorOutput(std::string_view bytes) override;
     FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override;
 
     // The machine, for what a test asks after a run: drive(n) for what a drive holds,
     // requests() and opens() for everything the machine received (once the test asked it to

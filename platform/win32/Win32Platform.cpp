@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/LocalFiles.h"
+#include "platform/SystemSha256.h"
 #include "platform/win32/SystemText.h"
 
 #include <windows.h>
@@ -323,6 +324,10 @@ void Win32Platform::writeErrorOutput(std::string_view bytes) {
 
 FileWriteResult Win32Platform::writeTextFile(const std::wstring& path, std::string_view text) {
     return writeTextFileToDisk(path, text);
+}
+
+std::optional<Sha256Digest> Win32Platform::sha256(std::span<const std::uint8_t> bytes) {
+    return systemSha256(bytes);
 }
 
 void writeStandardStream(StandardStream stream, std::string_view bytes) {

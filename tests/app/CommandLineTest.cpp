@@ -19,19 +19,21 @@ TEST(CommandLine, NoSwitchesKeepEveryDefault) {
     EXPECT_TRUE(parsed.machineFile.empty());
     EXPECT_TRUE(parsed.traceFile.empty());
     EXPECT_FALSE(parsed.showUsage);
+    EXPECT_FALSE(parsed.run.verify);
 }
 
 TEST(CommandLine, SwitchesInAnyCaseAndOrder) {
     CommandLine parsed;
     std::string error;
-    ASSERT_TRUE(
-        parse({L"/LoG", L"C:\\logs\\Run.LOG", L"/S", L"/Machine", L"m.json", L"/TRACE", L"t.jsonl"},
-              parsed, error))
+    ASSERT_TRUE(parse({L"/LoG", L"C:\\logs\\Run.LOG", L"/S", L"/Machine", L"m.json", L"/TRACE",
+                       L"t.jsonl", L"/Verify"},
+                      parsed, error))
         << error;
     EXPECT_TRUE(parsed.run.silent);
     EXPECT_EQ(parsed.run.logFilePath, L"C:\\logs\\Run.LOG");  // values keep their case
     EXPECT_EQ(parsed.machineFile, L"m.json");
     EXPECT_EQ(parsed.traceFile, L"t.jsonl");
+    EXPECT_TRUE(parsed.run.verify);
     EXPECT_EQ(parsed.run.inputCommand, L"as typed");
 }
 
@@ -71,7 +73,7 @@ TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
 TEST(CommandLine, UsageNamesEverySwitch) {
     const std::string usage = usageText();
     for (const char* name : {"/s", "/log FILE", "/machine FILE", "/trace FILE", "/json FILE",
-                             "/replay FILE", "/list", "/exitcode", "/?"}) {
+                             "/replay FILE", "/list", "/exitcode", "/verify", "/?"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }

@@ -161,6 +161,9 @@ public:
         log = text;
         return {true, {}};
     }
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
+        return inner_.sha256(bytes);
+    }
 
 private:
     struct DiskState {

@@ -111,6 +111,57 @@ TEST_F(Operations, ResultDocumentNamesTheFailingStep) {
     }
 }
 
+// Sets keepsRevision on every drive of a machine.
+void keepRevisions(json& node) {
+    if (node.is_object() && node.contains("firmwareRevision"))
+        node["keepsRevision"] = true;
+    if (node.is_structured()) {
+        for (json& child : node)
+            keepRevisions(child);
+    }
+}
+
+// /verify on the inbox and RST stacks: the drive identified again after activation, its
+// revision compared with the image's; a restart-pending result is not checked. The result code
+// stays what the update gave.
+TEST_F(Operations, VerifyComparesTheRevisionAfterActivation) {
+    const std::string differs =
+        "  [WARNING] The drive reports firmware revision QLR2KAXA after activation.\n";
+    const struct {
+        std::string example;
+        bool keeps;
+        std::string outcome;
+        json running;
+        int resultCode;
+    } cases[] = {
+        {"default", false, "verified", "QLR4KAXA", 0},
+        {"default", true, "revision-differs", "QLR2KAXA", 0},
+        {"rst-pass-through", false, "verified", "QLR4KAXA", 0},
+        {"rst-pass-through", true, "revision-differs", "QLR2KAXA", 0},
+        {"rst-restart-required", true, "pending-restart", nullptr, 1602},
+        {"power-cycle", false, "pending-restart", nullptr, 1602},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.example + (c.keeps ? " keeping its revision" : ""));
+        json machine = test::example(c.example);
+        if (c.keeps)
+            keepRevisions(machine);
+        sim::SimPlatform platform(sim::testing::loadOrFail(machine));
+        RunOptions options;
+        options.silent = true;
+        options.verify = true;
+        options.jsonFilePath = test::widePath(dir.file("result.json"));
+        runVelo(platform, options);
+        unloadFirmwareImage();
+        const json disk = json::parse(test::readBytes(dir.file("result.json")))["disks"][0];
+        EXPECT_EQ(disk["resultCode"], c.resultCode);
+        EXPECT_EQ(disk["verification"]["outcome"], c.outcome);
+        EXPECT_EQ(disk["verification"]["runningRevision"], c.running);
+        EXPECT_EQ(platform.output().find(differs) != std::string::npos,
+                  c.outcome == "revision-differs");
+    }
+}
+
 // /list on every example: no firmware request reaches any drive, and each target is planned
 // exactly as the whole run then treats it.
 TEST_F(Operations, ListSendsNoFirmwareAndPlansAsTheRunDoes) {

@@ -216,6 +216,43 @@ TEST_F(WholeRun, ScanPassSendsNoFirmware) {
     EXPECT_EQ(firmwareRequests(), 0u);
 }
 
+// A machine whose system hashing answers as the test says, in place of the real digest.
+class HashAnswering : public sim::SimPlatform {
+public:
+    HashAnswering(std::unique_ptr<sim::Machine> machine, std::optional<Sha256Digest> answer)
+        : SimPlatform(std::move(machine)), answer_(answer) {}
+    std::optional<Sha256Digest> sha256(std::span<const std::uint8_t>) override { return answer_; }
+
+private:
+    std::optional<Sha256Digest> answer_;
+};
+
+TEST_F(WholeRun, ImageThatFailsItsDigestCheckReachesNoDrive) {
+    const struct {
+        std::optional<Sha256Digest> answer;
+        std::string line;
+    } cases[] = {
+        {Sha256Digest{}, "  [ERROR] Firmware image 1 is damaged; no drive was touched.\n\n"},
+        {std::nullopt, "  [ERROR] Firmware image 1 cannot be checked; no drive was touched.\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        auto answering = std::make_unique<HashAnswering>(
+            sim::testing::loadOrFail(machineWith({drive("QLR2KAXA", "A"), drive("QLR2KAXA", "B")})),
+            c.answer);
+        RunOptions options;
+        options.silent = true;
+        runVelo(*answering, options);
+        platform = std::move(answering);
+        EXPECT_EQ(firmwareRequests(), 0u);
+        // Discovery and identify ran in both passes.
+        EXPECT_EQ(platform->machine().requestsOfKind(sim::RequestKind::Identify).size(), 4u);
+        EXPECT_NE(platform->output().find(c.line), std::string::npos);
+        EXPECT_NE(platform->output().find("(Return Code : 1)"), std::string::npos);
+        unloadFirmwareImage();
+    }
+}
+
 TEST_F(WholeRun, UnopenableDriveIsNotATarget) {
     json machine = machineWith({drive("QLR2KAXA", "FIRST")});
     machine["controllers"][0]["disks"][0]["faults"] = {{"openPhysicalDrive", 5}};

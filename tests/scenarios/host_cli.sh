@@ -121,6 +121,16 @@ for name in default rst-raid-volume vroc-raid-volume; do
     check "$name: replay exits 0" test $? -eq 0
     check "$name: replay prints the same bytes" cmp -s "$base.out" "$base.replay.out"
 done
+# /verify on a drive that keeps its old revision: the warning, and a document the schema takes.
+python3 - "$examples/rst-pass-through.json" "$scratch/keeps.json" <<'PY'
+import json, sys
+machine = json.load(open(sys.argv[1]))
+machine["controllers"][0]["drives"][0]["drive"]["keepsRevision"] = True
+json.dump(machine, open(sys.argv[2], "w"))
+PY
+"$velo" /s /verify /machine "$scratch/keeps.json" /json "$scratch/results/verify-keeps.json" >"$scratch/verify.out" 2>/dev/null
+check "/verify warns of the old revision" contains "$scratch/verify.out" "  [WARNING] The drive reports firmware revision QLR2KAXA after activation."
+"$velo" /s /verify /machine "$examples/power-cycle.json" /json "$scratch/results/verify-restart.json" >/dev/null 2>&1
 check "every result document follows the schema" python3 - "$schema" "$scratch"/results/*.json <<'PY'
 import json, sys, jsonschema
 schema = json.load(open(sys.argv[1]))
@@ -162,6 +172,38 @@ PY
 "$velo" /s /replay "$scratch/changed.trace" >/dev/null 2>"$scratch/err"
 check "a changed request exits 87" test $? -eq 87
 check "a changed request is named" contains "$scratch/err" "call 50: control file 5 code 0x4D008 inputLength 4172 outputLength 4172 input of 4172 bytes: input differs at byte 100"
+
+# A program whose embedded image 1 has one byte changed refuses to flash: the image is checked
+# before the first firmware request, every disk fails, and no miniport request (the inbox
+# stack's firmware requests) reaches the drive.
+damaged="$scratch/velo-damaged"
+cp -- "$velo" "$damaged"
+python3 - "$damaged" "$(dirname -- "$velo")/images/image1.bin" <<'PY'
+import sys
+program = bytearray(open(sys.argv[1], "rb").read())
+image = open(sys.argv[2], "rb").read()
+at = program.find(image)
+assert at >= 0 and program.find(image, at + 1) < 0, "image 1 is not in the program once"
+program[at + 0x12345] ^= 0x01
+open(sys.argv[1], "wb").write(bytes(program))
+PY
+"$damaged" /s /machine "$examples/default.json" /trace "$scratch/damaged.trace" \
+    /json "$scratch/damaged.json" >"$scratch/damaged.out" 2>/dev/null
+check "damaged image: exit status 0" test $? -eq 0
+check "damaged image: said once" test "$(grep -cF '  [ERROR] Firmware image 1 is damaged; no drive was touched.' "$scratch/damaged.out")" -eq 1
+check "damaged image: return code 1" contains "$scratch/damaged.out" " >> VELO Ended (Return Code : 1)"
+check "damaged image: no firmware request" test "$(grep -c '"code":"0x4D008"' "$scratch/damaged.trace")" -eq 0
+check "intact image: firmware requests sent" grep -q '"code":"0x4D008"' "$scratch/default.trace"
+digest=$(sha256sum -- "$(dirname -- "$velo")/images/image1.bin" | cut -c1-64)
+check "intact image: its digest checked" grep -qF "\"op\":\"sha256\",\"length\":2097152,\"result\":\"ok\",\"digest\":\"$digest\"" "$scratch/default.trace"
+check "damaged image: every disk failed at the image" python3 - "$scratch/damaged.json" "$schema" <<'PY'
+import json, sys, jsonschema
+document = json.load(open(sys.argv[1]))
+jsonschema.validate(document, json.load(open(sys.argv[2])), cls=jsonschema.Draft202012Validator)
+assert document["returnCode"] == 1 and document["disks"]
+assert all(d["resultCode"] == 1 and d["failure"]["step"] == "image" and d["image"] is None
+           for d in document["disks"])
+PY
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

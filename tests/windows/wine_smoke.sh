@@ -70,7 +70,7 @@ wineserver -p
 
 # --- The executable itself ---
 imports=$("$objdump" -p "$velo_exe" 2>/dev/null | awk '/DLL Name:/ {print $3}')
-foreign=$(grep -viE '^(kernel32|user32|setupapi|shell32|msvcrt|ucrtbase|api-ms-win-crt-.*)\.dll$' \
+foreign=$(grep -viE '^(kernel32|user32|setupapi|shell32|bcrypt|msvcrt|ucrtbase|api-ms-win-crt-.*)\.dll$' \
           <<<"$imports")
 if [[ -n $imports && -z $foreign ]]; then
     pass "velo.exe imports only Windows system DLLs"
@@ -210,6 +210,38 @@ if [[ ${downloads:-0} -ge 512 ]]; then
     pass "/trace records every control request ($downloads of 4172 bytes)"
 else
     fail "/trace recorded ${downloads:-no} requests of 4172 bytes"
+fi
+
+# The image is checked through Windows CNG before it is sent: the digest the build recorded.
+image1="$(dirname -- "$velo_exe")/images/image1.bin"
+digest=$(sha256sum -- "$image1" | cut -c1-64)
+if grep -qF "\"op\":\"sha256\",\"length\":2097152,\"result\":\"ok\",\"digest\":\"$digest\"" "$trace"; then
+    pass "the image's SHA-256 through CNG is the build's"
+else
+    fail "no sha256 line with the digest $digest in the trace"
+fi
+# A copy whose embedded image 1 has one byte changed sends no firmware request.
+damaged_exe="$scratch/velo-damaged.exe"
+damaged_trace="$scratch/damaged.jsonl"
+python3 - "$velo_exe" "$image1" "$damaged_exe" <<'PY'
+import sys
+program = bytearray(open(sys.argv[1], "rb").read())
+image = open(sys.argv[2], "rb").read()
+at = program.find(image)
+assert at >= 0, "image 1 is not in velo.exe"
+program[at + 0x12345] ^= 0x01
+open(sys.argv[3], "wb").write(bytes(program))
+PY
+velo_exe_intact=$velo_exe
+velo_exe=$damaged_exe
+run_velo damaged /s /machine "$(windows_path "$examples/default.json")" /trace "$(windows_path "$damaged_trace")"
+velo_exe=$velo_exe_intact
+if grep -qxF '  [ERROR] Firmware image 1 is damaged; no drive was touched.' "$scratch/damaged.out" &&
+   grep -qxF ' >> VELO Ended (Return Code : 1)' "$scratch/damaged.out" &&
+   ! grep -q '"code":"0x4D008"' "$damaged_trace"; then
+    pass "a damaged image is refused and no firmware request is sent"
+else
+    fail "damaged image run: status $(status_of damaged), $(tr '\n' '|' < "$scratch/damaged.out" | head -c 300)"
 fi
 
 if grep -qF 'simulated run on' "$scratch/simulated.err" && grep -qF 'no device is touched' "$scratch/simulated.err"; then
