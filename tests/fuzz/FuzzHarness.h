@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -255,12 +256,16 @@ public:
     std::optional<LocalTime> localTime() override { return machine_.localTime(); }
     void writeOutput(std::string_view bytes) override { machine_.writeOutput(bytes); }
     void writeErrorOutput(std::string_view bytes) override { machine_.writeErrorOutput(bytes); }
-    FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
-        return {false, "not on this platform"};
+    // Files are kept here, not written.
+    FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override {
+        files[path] = std::string(text);
+        return {true, {}};
     }
     std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
         return systemSha256(bytes);
     }
+
+    std::map<std::wstring, std::string> files;
 
 private:
     class File : public DeviceFile {

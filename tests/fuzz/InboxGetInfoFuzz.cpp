@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DiskRecord disk = makeCandidate(L"\\\\.\\PHYSICALDRIVE0", DriverKind::Inbox);
     disk.updateGranularity = input.u8();
     fuzz::ScriptedRun run(input);
-    const int result = inboxUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"});
+    std::optional<UpdateFailure> failure;
+    const int result = inboxUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, &failure);
     VELO_FUZZ_CHECK(result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED ||
                     result == INBOX_NOT_ACCEPTED || result == INBOX_REQUEST_FAILED);
     // Get-info, every piece of the image, activation: never more.
@@ -19,5 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VELO_FUZZ_CHECK(run.platform.requests <= pieces + 2);
     if (result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED)
         VELO_FUZZ_CHECK(run.platform.requests == pieces + 2);
+    // A failed update says which step failed, and a failed piece is one of the image's.
+    const bool updated = result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED;
+    VELO_FUZZ_CHECK(failure.has_value() == !updated);
+    if (failure && failure->step == FailedStep::Download)
+        VELO_FUZZ_CHECK(failure->chunk >= 1 && failure->chunk <= pieces &&
+                        failure->chunks == pieces);
+    if (failure)
+        VELO_FUZZ_CHECK(!describeFailure(*failure).empty());
     return 0;
 }
