@@ -15,18 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VELO_FUZZ_CHECK(result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED ||
                     result == INBOX_NOT_ACCEPTED || result == INBOX_REQUEST_FAILED);
     // Get-info, every piece of the image, activation: never more.
-    const std::size_t chunk = chunkLength(disk.updateGranularity);
-    const std::size_t pieces = (fuzz::smallImage().size() + chunk - 1) / chunk;
-    VELO_FUZZ_CHECK(run.platform.requests <= pieces + 2);
-    if (result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED)
-        VELO_FUZZ_CHECK(run.platform.requests == pieces + 2);
-    // A failed update says which step failed, and a failed piece is one of the image's.
     const bool updated = result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED;
-    VELO_FUZZ_CHECK(failure.has_value() == !updated);
-    if (failure && failure->step == FailedStep::Download)
-        VELO_FUZZ_CHECK(failure->chunk >= 1 && failure->chunk <= pieces &&
-                        failure->chunks == pieces);
-    if (failure)
-        VELO_FUZZ_CHECK(!describeFailure(*failure).empty());
+    fuzz::checkUpdateShape(disk.updateGranularity, run.platform.requests, 2, updated, updated,
+                           failure);
     return 0;
 }

@@ -13,18 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int result = rstUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, &failure);
     VELO_FUZZ_CHECK(result == RST_UPDATED || result == RST_FAILED || result == RST_REBOOT_REQUIRED);
     // Every piece of the image, then activation; nothing activated after a failed download.
-    const std::size_t chunk = chunkLength(disk.updateGranularity);
-    const std::size_t pieces = (fuzz::smallImage().size() + chunk - 1) / chunk;
-    VELO_FUZZ_CHECK(run.platform.requests <= pieces + 1);
-    if (result != RST_FAILED)
-        VELO_FUZZ_CHECK(run.platform.requests == pieces + 1);
-    // A failed update says which step failed, and a failed piece is one of the image's.
-    const bool updated = result == RST_UPDATED || result == RST_REBOOT_REQUIRED;
-    VELO_FUZZ_CHECK(failure.has_value() == !updated);
-    if (failure && failure->step == FailedStep::Download)
-        VELO_FUZZ_CHECK(failure->chunk >= 1 && failure->chunk <= pieces &&
-                        failure->chunks == pieces);
-    if (failure)
-        VELO_FUZZ_CHECK(!describeFailure(*failure).empty());
+    fuzz::checkUpdateShape(disk.updateGranularity, run.platform.requests, 1, result != RST_FAILED,
+                           result == RST_UPDATED || result == RST_REBOOT_REQUIRED, failure);
     return 0;
 }

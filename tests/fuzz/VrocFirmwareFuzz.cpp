@@ -16,18 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A commit that the drive took runs at the next reset: never a plain success.
     VELO_FUZZ_CHECK(result == VROC_FAILED || result == VROC_COMPLETION_FAILED ||
                     result == VROC_REBOOT_REQUIRED);
-    const std::size_t chunk = chunkLength(disk.updateGranularity);
-    const std::size_t pieces = (fuzz::smallImage().size() + chunk - 1) / chunk;
-    VELO_FUZZ_CHECK(run.platform.requests <= pieces + 1);
-    if (result == VROC_REBOOT_REQUIRED)
-        VELO_FUZZ_CHECK(run.platform.requests == pieces + 1);
-    // A failed update says which step failed, and a failed piece is one of the image's.
     const bool updated = result == VROC_REBOOT_REQUIRED;
-    VELO_FUZZ_CHECK(failure.has_value() == !updated);
-    if (failure && failure->step == FailedStep::Download)
-        VELO_FUZZ_CHECK(failure->chunk >= 1 && failure->chunk <= pieces &&
-                        failure->chunks == pieces);
-    if (failure)
-        VELO_FUZZ_CHECK(!describeFailure(*failure).empty());
+    fuzz::checkUpdateShape(disk.updateGranularity, run.platform.requests, 1, updated, updated,
+                           failure);
     return 0;
 }
