@@ -78,6 +78,14 @@ struct ReplayPlatform::State {
     std::optional<std::string> departure;
     ReplayEcho echo;
 
+    // Stops the replay: the first departure is kept for finish(), and the call that met it
+    // throws, so that the run ends there.
+    [[noreturn]] void depart(std::string why) {
+        if (!departure)
+            departure = std::move(why);
+        throw ReplayDeparture(*departure);
+    }
+
     // The recorded call that answers `came`; a difference is a departure, thrown.
     const Line* expect(const Line& came) {
         if (!departure)
@@ -126,20 +134,20 @@ struct ReplayPlatform::State {
     }
 
     // A number of the recorded answer, within 32 bits.
-    std::uint32_t number(const Line& line, const char* key) const {
+    std::uint32_t number(const Line& line, const char* key) {
         auto field = line.find(key);
         if (field == line.end() || !field->is_number_unsigned() ||
             field->get<std::uint64_t>() > std::numeric_limits<std::uint32_t>::max()) {
-            throw ReplayDeparture("call " + line.value("seq", Line(0)).dump() +
-                                  ": the recording has no valid " + key);
+            depart("call " + line.value("seq", Line(0)).dump() + ": the recording has no valid " +
+                   key);
         }
         return static_cast<std::uint32_t>(field->get<std::uint64_t>());
     }
-    std::string text(const Line& line, const char* key) const {
+    std::string text(const Line& line, const char* key) {
         auto field = line.find(key);
         if (field == line.end() || !field->is_string()) {
-            throw ReplayDeparture("call " + line.value("seq", Line(0)).dump() +
-                                  ": the recording has no valid " + key);
+            depart("call " + line.value("seq", Line(0)).dump() + ": the recording has no valid " +
+                   key);
         }
         return field->get<std::string>();
     }
@@ -238,9 +246,9 @@ public:
         const std::vector<std::uint8_t> request(buffer.begin(), buffer.begin() + sent);
         auto reply = trace::outputOf(answer, request, length);
         if (!reply) {
-            throw ReplayDeparture("call " + answer.value("seq", Line(0)).dump() +
-                                  ": the recording's reply does not fit " + std::to_string(length) +
-                                  " bytes");
+            state_->depart("call " + answer.value("seq", Line(0)).dump() +
+                           ": the recording's reply does not fit " + std::to_string(length) +
+                           " bytes");
         }
         std::copy(reply->begin(), reply->end(), buffer.begin());
         return {true, returned, 0};
@@ -341,8 +349,8 @@ std::optional<LocalTime> ReplayPlatform::localTime() {
     const std::string text = state_->text(answer, "time");
     if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &time.year, &time.month, &time.day,
                     &time.hour, &time.minute, &time.second) != 6) {
-        throw ReplayDeparture("call " + answer.value("seq", Line(0)).dump() +
-                              ": the recording's time is not a time");
+        state_->depart("call " + answer.value("seq", Line(0)).dump() +
+                       ": the recording's time is not a time");
     }
     return time;
 }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -24,6 +25,8 @@
 #include "platform/Io.h"
 #include "platform/Platform.h"
 #include "platform/SystemSha256.h"
+#include "discovery/UpdateFailure.h"
+#include "transport/FirmwareChunks.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
 #include "transport/MiniportFirmware.h"
@@ -255,12 +258,16 @@ public:
     std::optional<LocalTime> localTime() override { return machine_.localTime(); }
     void writeOutput(std::string_view bytes) override { machine_.writeOutput(bytes); }
     void writeErrorOutput(std::string_view bytes) override { machine_.writeErrorOutput(bytes); }
-    FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
-        return {false, "not on this platform"};
+    // Files are kept here, not written.
+    FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override {
+        files[path] = std::string(text);
+        return {true, {}};
     }
     std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) override {
         return systemSha256(bytes);
     }
+
+    std::map<std::wstring, std::string> files;
 
 private:
     class File : public DeviceFile {
@@ -301,6 +308,26 @@ inline std::span<const std::uint8_t> smallImage() {
         return bytes;
     }();
     return image;
+}
+
+// What a firmware update of the small image shows whatever the driver answered: never more
+// requests than one per piece plus `others` (get-info, activation), exactly that many when
+// allSent, and a failure exactly when not updated, naming its step, a failed piece one of the
+// image's.
+inline void checkUpdateShape(std::int32_t granularity, std::size_t requests, std::size_t others,
+                             bool allSent, bool updated,
+                             const std::optional<UpdateFailure>& failure) {
+    const std::size_t chunk = chunkLength(granularity);
+    const std::size_t pieces = (smallImage().size() + chunk - 1) / chunk;
+    VELO_FUZZ_CHECK(requests <= pieces + others);
+    if (allSent)
+        VELO_FUZZ_CHECK(requests == pieces + others);
+    VELO_FUZZ_CHECK(failure.has_value() == !updated);
+    if (failure && failure->step == FailedStep::Download)
+        VELO_FUZZ_CHECK(failure->chunk >= 1 && failure->chunk <= pieces &&
+                        failure->chunks == pieces);
+    if (failure)
+        VELO_FUZZ_CHECK(!describeFailure(*failure).empty());
 }
 
 // The example machines of the source tree, by file name, as text.

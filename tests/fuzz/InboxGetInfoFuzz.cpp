@@ -10,14 +10,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DiskRecord disk = makeCandidate(L"\\\\.\\PHYSICALDRIVE0", DriverKind::Inbox);
     disk.updateGranularity = input.u8();
     fuzz::ScriptedRun run(input);
-    const int result = inboxUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"});
+    std::optional<UpdateFailure> failure;
+    const int result = inboxUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, &failure);
     VELO_FUZZ_CHECK(result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED ||
                     result == INBOX_NOT_ACCEPTED || result == INBOX_REQUEST_FAILED);
     // Get-info, every piece of the image, activation: never more.
-    const std::size_t chunk = chunkLength(disk.updateGranularity);
-    const std::size_t pieces = (fuzz::smallImage().size() + chunk - 1) / chunk;
-    VELO_FUZZ_CHECK(run.platform.requests <= pieces + 2);
-    if (result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED)
-        VELO_FUZZ_CHECK(run.platform.requests == pieces + 2);
+    const bool updated = result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED;
+    fuzz::checkUpdateShape(disk.updateGranularity, run.platform.requests, 2, updated, updated,
+                           failure);
     return 0;
 }

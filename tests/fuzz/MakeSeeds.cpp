@@ -8,7 +8,9 @@
 
 #include "FuzzHarness.h"
 #include "app/ImageCatalogue.h"
+#include "app/List.h"
 #include "app/Run.h"
+#include "platform/TracingPlatform.h"
 #include "platform/Text.h"
 #include "transport/CsmiRaidConfig.h"
 #include "transport/FirmwareChunks.h"
@@ -253,6 +255,29 @@ void writeSeeds(const std::vector<Event>& events, SeedWriter& seeds) {
     }
 }
 
+// The trace that /trace writes of a clean run (or /list run) of a machine.
+std::string traceOf(const ExampleMachine& example, bool list) {
+    std::string error;
+    sim::SimPlatform simulated(sim::loadMachineText(example.text, example.name, error));
+    simulated.setClock(LocalTime{2026, 12, 8, 10, 0, 0});
+    std::string text;
+    {
+        TracingPlatform tracing(simulated, [&text](std::string_view line) {
+            text.append(line);
+            text += '\n';
+        });
+        RunOptions options;
+        options.silent = true;
+        options.listOnly = list;
+        list ? listTargets(tracing, options) : runVelo(tracing, options);
+    }
+    unloadFirmwareImage();
+    return text;
+}
+
+// A recorded update sends the whole image, hex-written; only the short ones make seeds.
+constexpr std::size_t REPLAY_SEED_LIMIT = 64 * 1024;
+
 }  // namespace
 }  // namespace velo::fuzz
 
@@ -283,6 +308,13 @@ int main(int argc, char** argv) {
         runVelo(recorder, options);
         unloadFirmwareImage();
         fuzz::writeSeeds(recorder.events, seeds);
+
+        // The replay target: recordings of a /list run, and of the whole run when it is short.
+        for (const bool list : {true, false}) {
+            const std::string recording = fuzz::traceOf(example, list);
+            if (recording.size() <= fuzz::REPLAY_SEED_LIMIT)
+                seeds.write("replay", recording);
+        }
 
         // The whole-run target: this example with its message box, untraced (a trace costs more
         // than the run; the fuzzer turns it on by itself), the drivers answering the downloads,

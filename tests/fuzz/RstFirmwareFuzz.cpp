@@ -9,13 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DiskRecord disk = makeCandidate(L"\\\\?\\scsi#rst#port", DriverKind::RstRaid, 3);
     disk.updateGranularity = input.u8();
     fuzz::ScriptedRun run(input);
-    const int result = rstUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"});
+    std::optional<UpdateFailure> failure;
+    const int result = rstUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, &failure);
     VELO_FUZZ_CHECK(result == RST_UPDATED || result == RST_FAILED || result == RST_REBOOT_REQUIRED);
     // Every piece of the image, then activation; nothing activated after a failed download.
-    const std::size_t chunk = chunkLength(disk.updateGranularity);
-    const std::size_t pieces = (fuzz::smallImage().size() + chunk - 1) / chunk;
-    VELO_FUZZ_CHECK(run.platform.requests <= pieces + 1);
-    if (result != RST_FAILED)
-        VELO_FUZZ_CHECK(run.platform.requests == pieces + 1);
+    fuzz::checkUpdateShape(disk.updateGranularity, run.platform.requests, 1, result != RST_FAILED,
+                           result == RST_UPDATED || result == RST_REBOOT_REQUIRED, failure);
     return 0;
 }

@@ -11,14 +11,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     disk.vrocDiskId = 7;
     disk.updateGranularity = input.u8();
     fuzz::ScriptedRun run(input);
-    const int result = vrocUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, 2);
+    std::optional<UpdateFailure> failure;
+    const int result = vrocUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, 2, &failure);
     // A commit that the drive took runs at the next reset: never a plain success.
     VELO_FUZZ_CHECK(result == VROC_FAILED || result == VROC_COMPLETION_FAILED ||
                     result == VROC_REBOOT_REQUIRED);
-    const std::size_t chunk = chunkLength(disk.updateGranularity);
-    const std::size_t pieces = (fuzz::smallImage().size() + chunk - 1) / chunk;
-    VELO_FUZZ_CHECK(run.platform.requests <= pieces + 1);
-    if (result == VROC_REBOOT_REQUIRED)
-        VELO_FUZZ_CHECK(run.platform.requests == pieces + 1);
+    const bool updated = result == VROC_REBOOT_REQUIRED;
+    fuzz::checkUpdateShape(disk.updateGranularity, run.platform.requests, 1, updated, updated,
+                           failure);
     return 0;
 }

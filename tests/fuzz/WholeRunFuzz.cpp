@@ -1,11 +1,24 @@
-// Whole runs (scan pass, update pass, report) on the example machines, each driver answer
-// changed or replaced as the script says. Input: the example's number, the run's options
-// (bit 0: traced, bit 1: silent, bit 2: the script also answers the download requests), then
-// the script.
+// Whole runs on the example machines, each driver answer changed or replaced as the script
+// says. Input: the example's number, the run's options, then the script. Options: bit 0 traced,
+// bit 1 silent, bit 2 the script also answers the download requests, bit 3 a /list run instead
+// of an update, bit 4 the exit status follows the result, bit 5 a result log, bit 6 a result
+// document.
+#include <nlohmann/json.hpp>
+
 #include "FuzzHarness.h"
 #include "app/ImageCatalogue.h"
+#include "app/List.h"
 #include "app/Run.h"
 #include "platform/TracingPlatform.h"
+
+namespace {
+
+bool endsWithOneOf(const std::string& text, std::initializer_list<std::string_view> ends) {
+    return std::any_of(ends.begin(), ends.end(),
+                       [&text](std::string_view end) { return text.ends_with(end); });
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;
@@ -23,24 +36,50 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::FuzzedMachine platform(simulated, input, (options & 4) != 0);
     RunOptions run;
     run.silent = (options & 2) != 0;
+    run.listOnly = (options & 8) != 0;
+    run.exitCodeFollowsResult = (options & 16) != 0;
+    if ((options & 32) != 0)
+        run.logFilePath = L"result.log";
+    if ((options & 64) != 0 && !run.listOnly)
+        run.jsonFilePath = L"result.json";
+
+    auto runOn = [&run](Platform& target) {
+        return run.listOnly ? listTargets(target, run) : runVelo(target, run);
+    };
+    int status = 0;
     if ((options & 1) != 0) {
         std::size_t traced = 0;
         TracingPlatform tracing(platform,
                                 [&traced](std::string_view line) { traced += line.size(); });
-        runVelo(tracing, run);
+        status = runOn(tracing);
     } else {
-        runVelo(platform, run);
+        status = runOn(platform);
     }
     unloadFirmwareImage();
 
-    // Whatever the drivers answered, the run ends with one of the three return codes.
+    // Whatever the drivers answered, the run ends with its end line and a status it documents.
     const std::string& output = simulated.output();
-    const bool ended = output.ends_with(" >> VELO Ended (Return Code : 0)\n\n") ||
-                       output.ends_with(" >> VELO Ended (Return Code : 1)\n\n") ||
-                       output.ends_with(" >> VELO Ended (Return Code : 1602)\n\n");
-    VELO_FUZZ_CHECK(ended);
-    VELO_FUZZ_CHECK(simulated.messages().size() == (run.silent ? 0u : 1u));
-    // Without a log there is nothing to say on standard error.
+    if (run.listOnly) {
+        VELO_FUZZ_CHECK(output.ends_with(" to update)\n\n"));
+        VELO_FUZZ_CHECK(simulated.messages().empty());
+        VELO_FUZZ_CHECK(status == 0 || (run.exitCodeFollowsResult && status == EXIT_FAILED));
+    } else {
+        VELO_FUZZ_CHECK(endsWithOneOf(
+            output, {" >> VELO Ended (Return Code : 0)\n\n", " >> VELO Ended (Return Code : 1)\n\n",
+                     " >> VELO Ended (Return Code : 1602)\n\n"}));
+        VELO_FUZZ_CHECK(simulated.messages().size() == (run.silent ? 0u : 1u));
+        VELO_FUZZ_CHECK(status == 0 || (run.exitCodeFollowsResult &&
+                                        (status == EXIT_RESTART_NEEDED || status == EXIT_FAILED)));
+    }
+    // Every file asked for was written, and nothing went wrong to say on standard error.
+    VELO_FUZZ_CHECK(platform.files.size() ==
+                    std::size_t{!run.logFilePath.empty()} + std::size_t{!run.jsonFilePath.empty()});
     VELO_FUZZ_CHECK(simulated.errorOutput().empty());
+    // The result document is JSON whatever bytes the drives' identities held.
+    if (!run.jsonFilePath.empty()) {
+        const auto document =
+            nlohmann::json::parse(platform.files[run.jsonFilePath], nullptr, false);
+        VELO_FUZZ_CHECK(!document.is_discarded() && document.is_object());
+    }
     return 0;
 }

@@ -264,5 +264,29 @@ TEST_F(Operations, ReplayNamesTheFirstChangedRequest) {
     EXPECT_NE(departure->find("input differs at byte 76"), std::string::npos) << *departure;
 }
 
+// A recorded answer the replay cannot read ends the run as a departure that finish() reports,
+// also when it is the recording's last call.
+TEST_F(Operations, UnreadableRecordedAnswerIsADeparture) {
+    const struct {
+        std::string recording;
+        std::string departure;
+    } cases[] = {
+        {R"({"op":"startUp"})", "call 0: the recording has no valid result"},
+        {R"({"op":"startUp","result":"ok"})"
+         "\n"
+         R"({"seq":2,"op":"localTime","result":"ok","time":"noon"})",
+         "call 2: the recording's time is not a time"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        auto replay = ReplayPlatform::fromText(c.recording, "recording", error);
+        ASSERT_TRUE(replay) << error;
+        RunOptions options;
+        options.silent = true;
+        EXPECT_THROW(runVelo(*replay, options), ReplayDeparture);
+        EXPECT_EQ(replay->finish(), c.departure);
+    }
+}
+
 }  // namespace
 }  // namespace velo
