@@ -202,23 +202,29 @@ TEST_F(Operations, ListSendsNoFirmwareAndPlansAsTheRunDoes) {
     }
 }
 
+// The trace of a silent run on machine, one line per call.
+std::string recordSilentRun(sim::SimPlatform& machine) {
+    std::string recording;
+    {
+        TracingPlatform tracing(machine, [&](std::string_view line) {
+            recording.append(line);
+            recording += '\n';
+        });
+        RunOptions options;
+        options.silent = true;
+        runVelo(tracing, options);
+    }
+    unloadFirmwareImage();
+    return recording;
+}
+
 // A traced run of every example replays to the same output byte for byte, and a request that
 // differs from the recording stops the replay with the call and the byte named.
 TEST_F(Operations, RecordedRunsReplayByteForByte) {
     for (const std::string& name : exampleNames()) {
         SCOPED_TRACE(name);
-        std::string recording;
         sim::SimPlatform machine(sim::testing::loadOrFail(test::example(name)));
-        {
-            TracingPlatform tracing(machine, [&](std::string_view line) {
-                recording.append(line);
-                recording += '\n';
-            });
-            RunOptions options;
-            options.silent = true;
-            runVelo(tracing, options);
-        }
-        unloadFirmwareImage();
+        const std::string recording = recordSilentRun(machine);
 
         std::string error;
         std::string replayed;
@@ -235,18 +241,8 @@ TEST_F(Operations, RecordedRunsReplayByteForByte) {
 }
 
 TEST_F(Operations, ReplayNamesTheFirstChangedRequest) {
-    std::string recording;
     sim::SimPlatform machine(sim::testing::loadOrFail(test::example("default")));
-    {
-        TracingPlatform tracing(machine, [&](std::string_view line) {
-            recording.append(line);
-            recording += '\n';
-        });
-        RunOptions options;
-        options.silent = true;
-        runVelo(tracing, options);
-    }
-    unloadFirmwareImage();
+    std::string recording = recordSilentRun(machine);
     // The third download piece as recorded carries other image bytes at byte 76.
     const std::size_t line = recording.find("\"inputLength\":4172", recording.find("\"seq\":47,"));
     const std::size_t byte76 = recording.find("\"input\":\"", line) + 9 + 76 * 2;
