@@ -69,6 +69,11 @@ FileWriteResult writeTextFileToDisk(const std::wstring& path, std::string_view t
     if (!stored.empty() &&
         std::fwrite(stored.data(), 1, stored.size(), file.get()) != stored.size())
         return {false, systemReason()};
+    // A buffered write that fails (a full disk) shows only when the buffer is flushed; in text
+    // mode on Windows it may show only in the stream's error flag.
+    errno = 0;
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0)
+        return {false, systemReason()};
     if (std::fclose(file.release()) != 0)
         return {false, systemReason()};
     return {true, {}};

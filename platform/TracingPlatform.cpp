@@ -1,7 +1,9 @@
 #include "platform/TracingPlatform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
@@ -202,13 +204,36 @@ std::unique_ptr<TraceFile> TraceFile::create(const std::wstring& path) {
 }
 
 TraceFile::~TraceFile() {
-    std::fclose(file_);
+    close();
 }
 
 void TraceFile::writeLine(std::string_view line) {
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fputc('\n', file_);
-    std::fflush(file_);
+    if (!file_)
+        return;
+    errno = 0;
+    const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
+                         std::fputc('\n', file_) != EOF && std::fflush(file_) == 0;
+    if (!written)
+        noteFailure();
+}
+
+std::optional<std::string> TraceFile::close() {
+    if (file_) {
+        errno = 0;
+        if (std::ferror(file_) != 0)
+            noteFailure();
+        errno = 0;
+        if (std::fclose(file_) != 0)
+            noteFailure();
+        file_ = nullptr;
+    }
+    return failure_;
+}
+
+void TraceFile::noteFailure() {
+    // The first reason is kept: later failures follow from it.
+    if (!failure_)
+        failure_ = errno != 0 ? std::strerror(errno) : "unknown error";
 }
 
 TracingPlatform::TracingPlatform(Platform& inner, TraceSink sink)
@@ -224,6 +249,12 @@ StartupStatus TracingPlatform::startUp() {
     line["result"] = startupName(status);
     shared_->write(line);
     return status;
+}
+
+// The lock is taken before the trace is written, so a run held off by another writes no trace
+// line; a replay needs none, as it touches no device.
+RunLockResult TracingPlatform::takeRunLock() {
+    return inner_.takeRunLock();
 }
 
 std::unique_ptr<DeviceInfoSet> TracingPlatform::deviceInfoSet(const Guid& interfaceClass,

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,7 +17,8 @@ namespace velo {
 using TraceSink = std::function<void(std::string_view line)>;
 
 // A trace file, replaced when it is created; each line is written and flushed at once so that
-// the trace survives a run that ends abruptly.
+// the trace survives a run that ends abruptly. A line that cannot be written is not retried;
+// the first failure's reason is kept for the end of the run.
 class TraceFile {
 public:
     // Nothing when the file cannot be created.
@@ -29,10 +31,15 @@ public:
     TraceSink sink() {
         return [this](std::string_view line) { writeLine(line); };
     }
+    // Closes the file. The system's reason when any line could not be written whole (a full
+    // disk, say); nothing when the trace is complete.
+    std::optional<std::string> close();
 
 private:
     explicit TraceFile(std::FILE* file) : file_(file) {}
+    void noteFailure();
     std::FILE* file_;
+    std::optional<std::string> failure_;
 };
 
 class TracingPlatform : public Platform {
@@ -42,6 +49,7 @@ public:
     ~TracingPlatform() override;
 
     StartupStatus startUp() override;
+    RunLockResult takeRunLock() override;
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
                                                  std::uint32_t flags) override;
     OpenResult openDevice(const std::wstring& path, std::uint32_t access, std::uint32_t share,
