@@ -1,12 +1,14 @@
 #include "app/Launch.h"
 
 #include <exception>
+#include <optional>
 #include <iterator>
 #include <utility>
 
 #include "app/CommandLine.h"
 #include "app/List.h"
 #include "app/Run.h"
+#include "platform/FileIdentity.h"
 #include "platform/LocalFiles.h"
 #include "platform/ReplayPlatform.h"
 #include "platform/Text.h"
@@ -39,6 +41,46 @@ std::string sameFileNamedTwice(const CommandLine& commandLine) {
     return {};
 }
 
+// The same rule by what the file system says: every output is claimed (the file as it is, or
+// an empty one made for the check) and every input looked up, and two that are one file, by
+// whatever path, are refused before anything is written. The files made for the check are
+// removed again then; an output that cannot be made is left for the run to report, as before.
+std::string sameFileByIdentity(const CommandLine& commandLine) {
+    struct Named {
+        const char* name;
+        const std::wstring& path;
+        bool output;
+    };
+    const Named files[] = {
+        {"/machine", commandLine.machineFile, false}, {"/log", commandLine.run.logFilePath, true},
+        {"/trace", commandLine.traceFile, true},      {"/json", commandLine.run.jsonFilePath, true},
+        {"/replay", commandLine.replayFile, false},
+    };
+    std::vector<std::unique_ptr<OutputClaim>> claims;
+    std::vector<std::optional<FileIdentity>> identities;
+    for (const Named& file : files) {
+        if (file.path.empty()) {
+            identities.emplace_back();
+        } else if (file.output) {
+            claims.push_back(std::make_unique<OutputClaim>(file.path));
+            identities.push_back(claims.back()->identity());
+        } else {
+            identities.push_back(existingFileIdentity(file.path));
+        }
+    }
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        for (std::size_t j = i + 1; j < std::size(files); ++j) {
+            if (identities[i] && identities[j] && *identities[i] == *identities[j]) {
+                for (auto& claim : claims)
+                    claim->removeCreated();
+                return std::string(files[i].name) + " and " + files[j].name +
+                       " name the same file: " + toUtf8(files[j].path);
+            }
+        }
+    }
+    return {};
+}
+
 int launchChecked(const std::vector<std::wstring>& args, const std::wstring& argumentText,
                   const LaunchHooks& hooks) {
     CommandLine commandLine;
@@ -64,18 +106,6 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
             return EXIT_BAD_COMMAND_LINE;
         }
     }
-    // The trace file is created before anything runs, so a path that cannot be written stops
-    // the program like any other bad argument.
-    std::unique_ptr<TraceFile> trace;
-    if (!commandLine.traceFile.empty()) {
-        trace = TraceFile::create(commandLine.traceFile);
-        if (!trace) {
-            hooks.writeStderr("velo: " + toUtf8(commandLine.traceFile) +
-                              ": the trace file cannot be created\n");
-            return EXIT_BAD_COMMAND_LINE;
-        }
-    }
-
     std::unique_ptr<ReplayPlatform> replay;
     if (!commandLine.replayFile.empty()) {
         replay = ReplayPlatform::fromFile(commandLine.replayFile, error,
@@ -99,6 +129,37 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
         platform = hooks.defaultPlatform();
     }
     Platform& base = replay ? static_cast<Platform&>(*replay) : *platform;
+
+    // One run at a time: a second one touches no drive and no file, since the outputs it names
+    // may be the running one's.
+    const RunLockResult lock = base.takeRunLock();
+    if (lock.outcome == RunLockOutcome::HeldElsewhere) {
+        hooks.writeStderr(
+            "velo: another run of VELO is in progress on this machine; nothing "
+            "was done\n");
+        return commandLine.run.exitCodeFollowsResult ? EXIT_ANOTHER_RUN : EXIT_FAILED;
+    }
+    if (lock.outcome != RunLockOutcome::Taken) {
+        hooks.writeStderr("velo: the run lock cannot be taken (system error " +
+                          std::to_string(lock.error) + "); nothing was done\n");
+        return EXIT_INTERNAL_ERROR;
+    }
+
+    if (error = sameFileByIdentity(commandLine); !error.empty()) {
+        hooks.writeStderr("velo: " + error + "\n");
+        return EXIT_BAD_COMMAND_LINE;
+    }
+    // The trace file is created before anything runs, so a path that cannot be written stops
+    // the program like any other bad argument.
+    std::unique_ptr<TraceFile> trace;
+    if (!commandLine.traceFile.empty()) {
+        trace = TraceFile::create(commandLine.traceFile);
+        if (!trace) {
+            hooks.writeStderr("velo: " + toUtf8(commandLine.traceFile) +
+                              ": the trace file cannot be created\n");
+            return EXIT_BAD_COMMAND_LINE;
+        }
+    }
     auto runOn = [&](Platform& target) {
         return commandLine.run.listOnly ? listTargets(target, commandLine.run)
                                         : runVelo(target, commandLine.run);
@@ -114,6 +175,13 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
         }
     } catch (const ReplayDeparture&) {
         // Told below: finish() keeps the first departure.
+    }
+    if (trace) {
+        // Like the log: the run's outcome stands, and whoever asked for the trace is told.
+        if (auto failure = trace->close()) {
+            hooks.writeStderr("velo: the trace " + toUtf8(commandLine.traceFile) +
+                              " cannot be written: " + *failure + "\n");
+        }
     }
     if (replay) {
         if (auto departure = replay->finish()) {

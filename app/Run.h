@@ -23,6 +23,9 @@ struct RunOptions {
 inline constexpr int EXIT_UPDATED = 0;
 inline constexpr int EXIT_RESTART_NEEDED = 3010;
 inline constexpr int EXIT_FAILED = 1;
+// Another run holds the machine-wide lock and this one did nothing (Windows' "another
+// installation is already in progress", which deployment tools retry by themselves).
+inline constexpr int EXIT_ANOTHER_RUN = 1618;
 int deploymentExitStatus(std::int32_t returnCode);
 
 // One whole run on the given machine. Returns 0, the outcome being told by the report; with

@@ -46,6 +46,7 @@ private:
 class ImmediatePlatform : public Platform {
 public:
     StartupStatus startUp() override { return StartupStatus::Ok; }
+    RunLockResult takeRunLock() override { return runLockTaken(); }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid&, std::uint32_t) override {
         return nullptr;
     }

@@ -149,12 +149,38 @@ struct FileWriteResult {
 // A SHA-256 digest.
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
+// The machine-wide lock that keeps two runs from sending requests to the same drives at once.
+// Released when the object is destroyed.
+class RunLock {
+public:
+    virtual ~RunLock() = default;
+};
+
+enum class RunLockOutcome {
+    Taken,          // this run holds the lock
+    HeldElsewhere,  // another run holds it
+    Failed,         // the lock could not be made (error says why)
+};
+
+struct RunLockResult {
+    RunLockOutcome outcome = RunLockOutcome::Failed;
+    std::unique_ptr<RunLock> lock;  // while Taken
+    std::uint32_t error = 0;        // system error when Failed
+};
+
+// The lock of a machine that no other run can reach (a replay, a test's machine): always taken.
+inline RunLockResult runLockTaken() {
+    return {RunLockOutcome::Taken, std::make_unique<RunLock>(), 0};
+}
+
 class Platform {
 public:
     virtual ~Platform() = default;
 
     // Start-up of the program's own module; a failure is reported and the run goes on.
     virtual StartupStatus startUp() = 0;
+    // Takes the machine-wide run lock without waiting.
+    virtual RunLockResult takeRunLock() = 0;
 
     // A device information set of the given interface class; nothing when it cannot be built.
     virtual std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,

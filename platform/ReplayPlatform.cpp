@@ -317,6 +317,11 @@ StartupStatus ReplayPlatform::startUp() {
     return StartupStatus::Ok;
 }
 
+// A replay touches no device, so it never waits for a run on the real machine.
+RunLockResult ReplayPlatform::takeRunLock() {
+    return runLockTaken();
+}
+
 std::unique_ptr<DeviceInfoSet> ReplayPlatform::deviceInfoSet(const Guid& interfaceClass,
                                                              std::uint32_t flags) {
     Line came = call("deviceInfoSet");

@@ -43,6 +43,7 @@ public:
     ~ReplayPlatform() override;
 
     StartupStatus startUp() override;
+    RunLockResult takeRunLock() override;
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
                                                  std::uint32_t flags) override;
     OpenResult openDevice(const std::wstring& path, std::uint32_t access, std::uint32_t share,

@@ -37,6 +37,7 @@ public:
     std::string errorOutput;
 
     StartupStatus startUp() override { return StartupStatus::Ok; }
+    RunLockResult takeRunLock() override { return runLockTaken(); }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid&, std::uint32_t) override {
         return nullptr;
     }

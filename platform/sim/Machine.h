@@ -278,6 +278,7 @@ public:
     StartupStatus startup = StartupStatus::Ok;
     ClockMode clock = ClockMode::System;
     LocalTime fixedTime;
+    bool runLockHeld = false;         // another run holds the machine-wide run lock
     bool failDiskSet = false;         // a device information set of disks cannot be built
     bool failStoragePortSet = false;  // ... of storage ports
     bool failAllClassesSet = false;   // ... of all classes

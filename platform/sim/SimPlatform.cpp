@@ -144,6 +144,12 @@ StartupStatus SimPlatform::startUp() {
     return machine_->startup;
 }
 
+RunLockResult SimPlatform::takeRunLock() {
+    if (machine_->runLockHeld)
+        return {RunLockOutcome::HeldElsewhere, nullptr, 0};
+    return runLockTaken();
+}
+
 std::unique_ptr<DeviceInfoSet> SimPlatform::deviceInfoSet(const Guid& interfaceClass,
                                                           std::uint32_t flags) {
     if ((flags & SET_ALL_CLASSES) != 0) {

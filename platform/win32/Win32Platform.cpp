@@ -264,7 +264,50 @@ bool startApplicationLayer(HMODULE /*module*/) {
     return true;
 }
 
+// The machine-wide lock: a named mutex in the Global namespace, so that runs in every session
+// (an administrator's console, a deployment service in session 0) see one another.
+constexpr wchar_t RUN_LOCK_NAME[] = L"Global\\VELO-QX7B2-firmware-update";
+
+class NamedMutexLock : public RunLock {
+public:
+    explicit NamedMutexLock(HANDLE mutex) : mutex_(mutex) {}
+    ~NamedMutexLock() override {
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+    NamedMutexLock(const NamedMutexLock&) = delete;
+    NamedMutexLock& operator=(const NamedMutexLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 }  // namespace
+
+RunLockResult Win32Platform::takeRunLock() {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, RUN_LOCK_NAME);
+    if (mutex == nullptr) {
+        const DWORD error = GetLastError();
+        // The mutex exists but was made by another account (a deployment service, say) whose
+        // run is under way.
+        if (error == ERROR_ACCESS_DENIED)
+            return {RunLockOutcome::HeldElsewhere, nullptr, 0};
+        return {RunLockOutcome::Failed, nullptr, error};
+    }
+    switch (WaitForSingleObject(mutex, 0)) {
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:  // a run that ended without releasing it: the drives are free now
+            return {RunLockOutcome::Taken, std::make_unique<NamedMutexLock>(mutex), 0};
+        case WAIT_TIMEOUT:
+            CloseHandle(mutex);
+            return {RunLockOutcome::HeldElsewhere, nullptr, 0};
+        default: {
+            const DWORD error = GetLastError();
+            CloseHandle(mutex);
+            return {RunLockOutcome::Failed, nullptr, error};
+        }
+    }
+}
 
 StartupStatus Win32Platform::startUp() {
     HMODULE module = GetModuleHandleW(nullptr);

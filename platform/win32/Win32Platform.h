@@ -12,6 +12,7 @@ namespace velo {
 class Win32Platform final : public Platform {
 public:
     StartupStatus startUp() override;
+    RunLockResult takeRunLock() override;
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
                                                  std::uint32_t flags) override;
     OpenResult openDevice(const std::wstring& path, std::uint32_t access, std::uint32_t share,

@@ -157,6 +157,7 @@ public:
     std::size_t requests = 0;  // control requests received
 
     StartupStatus startUp() override { return StartupStatus::Ok; }
+    RunLockResult takeRunLock() override { return runLockTaken(); }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
                                                  std::uint32_t flags) override {
         return sets ? sets(interfaceClass, flags) : nullptr;
@@ -239,6 +240,7 @@ public:
         : machine_(machine), input_(input), scriptedDownloads_(scriptedDownloads) {}
 
     StartupStatus startUp() override { return machine_.startUp(); }
+    RunLockResult takeRunLock() override { return runLockTaken(); }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
                                                  std::uint32_t flags) override {
         return machine_.deviceInfoSet(interfaceClass, flags);

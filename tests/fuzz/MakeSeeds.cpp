@@ -41,6 +41,7 @@ public:
     std::vector<Event> events;
 
     StartupStatus startUp() override { return machine_.startUp(); }
+    RunLockResult takeRunLock() override { return runLockTaken(); }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
                                                  std::uint32_t flags) override {
         return machine_.deviceInfoSet(interfaceClass, flags);

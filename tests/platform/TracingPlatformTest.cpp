@@ -162,6 +162,7 @@ struct LaunchOutput {
     std::string out;
     std::string err;
     bool platformMade = false;
+    sim::Machine* machine = nullptr;  // the machine of the platform made, with its history
 };
 
 int launchWith(const std::vector<std::wstring>& args, LaunchOutput& output) {
@@ -173,6 +174,8 @@ int launchWith(const std::vector<std::wstring>& args, LaunchOutput& output) {
         auto platform = std::make_unique<sim::SimPlatform>(
             sim::loadDefaultMachine(),
             sim::Echo{[&](std::string_view b) { output.out.append(b); }, {}});
+        output.machine = &platform->machine();
+        output.machine->keepHistory(true);
         platform->setClock(LocalTime{2024, 5, 1, 10, 0, 0});
         return platform;
     };
@@ -189,7 +192,10 @@ TEST(TraceSwitch, TraceFileThatCannotBeCreatedStopsBeforeAnythingRuns) {
     EXPECT_EQ(launchWith({L"/s", L"/trace", L"/no/such/folder/trace.jsonl"}, output), 87);
     EXPECT_EQ(output.err, "velo: /no/such/folder/trace.jsonl: the trace file cannot be created\n");
     EXPECT_EQ(output.out, "");
-    EXPECT_FALSE(output.platformMade);
+    // The machine is made first, to take its run lock, and then receives nothing.
+    ASSERT_TRUE(output.platformMade);
+    EXPECT_TRUE(output.machine->opens().empty());
+    EXPECT_TRUE(output.machine->requests().empty());
 }
 
 TEST(Launch, AnExceptionEndsTheRunWithTheInternalErrorStatusThatLinuxKeeps) {

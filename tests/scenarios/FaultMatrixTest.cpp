@@ -121,6 +121,7 @@ public:
     int opened = 0, closed = 0, setsBuilt = 0, setsReleased = 0;
 
     StartupStatus startUp() override { return inner_.startUp(); }
+    RunLockResult takeRunLock() override { return inner_.takeRunLock(); }
     std::unique_ptr<DeviceInfoSet> deviceInfoSet(const Guid& interfaceClass,
                                                  std::uint32_t flags) override {
         // Each pass starts by listing the storage ports.

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/Launch.h"
 #include "app/List.h"
 #include "app/Passes.h"
 #include "app/RunContext.h"
@@ -281,6 +282,38 @@ TEST_F(Operations, UnreadableRecordedAnswerIsADeparture) {
         options.silent = true;
         EXPECT_THROW(runVelo(*replay, options), ReplayDeparture);
         EXPECT_EQ(replay->finish(), c.departure);
+    }
+}
+
+// A run that finds the machine's run lock held sends nothing to any device and ends at once;
+// deployment tools that read /exitcode see Windows' "another installation is in progress".
+TEST_F(Operations, HeldRunLockTouchesNoDevice) {
+    for (const bool exitCode : {false, true}) {
+        json machine = test::example("two-drives");
+        machine["runLock"] = "held";
+        sim::Machine* held = nullptr;
+        std::string out;
+        std::string err;
+        LaunchHooks hooks;
+        hooks.writeStdout = [&](std::string_view bytes) { out += bytes; };
+        hooks.writeStderr = [&](std::string_view bytes) { err += bytes; };
+        hooks.defaultPlatform = [&]() -> std::unique_ptr<Platform> {
+            auto platform = std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(machine));
+            held = &platform->machine();
+            return platform;
+        };
+        std::vector<std::wstring> args = {L"/s", L"/log", dir.file("held.log").wstring()};
+        if (exitCode)
+            args.push_back(L"/exitcode");
+        EXPECT_EQ(launch(args, L"", hooks), exitCode ? EXIT_ANOTHER_RUN : EXIT_FAILED);
+        ASSERT_NE(held, nullptr);
+        EXPECT_TRUE(held->opens().empty());
+        EXPECT_TRUE(held->requests().empty());
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err,
+                  "velo: another run of VELO is in progress on this machine; nothing was "
+                  "done\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("held.log")));
     }
 }
 

@@ -12,6 +12,7 @@ check() {  # check NAME CONDITION...
 }
 contains() { grep -qF -- "$2" "$1"; }
 
+examples=$(cd "$(dirname -- "${BASH_SOURCE[0]}")/../../examples" && pwd)
 empty="$scratch/empty.json"
 printf '{ "format": "velo-machine", "version": 1 }\n' > "$empty"
 
@@ -83,6 +84,57 @@ done
 check "machine file left intact" cmp -s "$empty" "$scratch/m.json"
 check "no log or trace written" test ! -e "$scratch/r.log" -a ! -e "$scratch/a.log"
 
+# Links cannot make two switches write one file, even one that does not exist yet: every output
+# is found or made before anything is written and compared by what the file system says, and a
+# refusal leaves every file as it was.
+links="$scratch/links"
+mkdir -p "$links"
+ln -s t.jsonl "$links/link.log"
+ln -s r.log "$links/j.json"
+printf 'kept\n' >"$links/kept.log"
+ln -s kept.log "$links/k.json"
+while IFS='|' read -r args said; do
+    # shellcheck disable=SC2086
+    (cd "$links" && "$velo" /s /machine "$empty" $args >"$scratch/out" 2>"$scratch/err")
+    check "'$args' exits 87" test $? -eq 87
+    check "'$args' says why" test "$(cat "$scratch/err")" = "velo: $said"
+    check "'$args' leaves every file" test "$(cd "$links" && echo *)" = "j.json k.json kept.log link.log"
+done <<EOF
+/trace t.jsonl /log link.log|/log and /trace name the same file: t.jsonl
+/log r.log /json j.json|/log and /json name the same file: j.json
+/log kept.log /trace k.json|/log and /trace name the same file: k.json
+EOF
+check "a refused run leaves an existing file as it was" test "$(cat "$links/kept.log")" = kept
+
+# A file that cannot be written whole (a full disk) leaves the run and its status as they are;
+# standard error names it.
+for args in "/trace|the trace" "/json|the result document" "/log|the result log"; do
+    "$velo" /s /machine "$examples/default.json" "${args%|*}" /dev/full >"$scratch/out" 2>"$scratch/err"
+    check "'${args%|*} /dev/full': status unchanged" test $? -eq 0
+    check "'${args%|*} /dev/full': run ends" grep -qxF ' >> VELO Ended (Return Code : 0)' "$scratch/out"
+    check "'${args%|*} /dev/full': reason on stderr" test "$(cat "$scratch/err")" = \
+        "velo: ${args#*|} /dev/full cannot be written: No space left on device"
+done
+
+# While another run holds the machine's run lock, a run does nothing at all: one line, no
+# output file, no message box; status 1, or 1618 with /exitcode (82 as Linux keeps it).
+python3 - "$examples/default.json" "$scratch/held.json" <<'PY'
+import json, sys
+machine = json.load(open(sys.argv[1]))
+machine["runLock"] = "held"
+json.dump(machine, open(sys.argv[2], "w"))
+PY
+for case in "/s|1" "/s /exitcode|82" "/list /exitcode|82" "/verify|1"; do
+    # shellcheck disable=SC2086
+    "$velo" ${case%|*} /machine "$scratch/held.json" /log "$scratch/held.log" \
+        /trace "$scratch/held.trace" >"$scratch/out" 2>"$scratch/err"
+    check "lock held, '${case%|*}': status ${case#*|}" test $? -eq "${case#*|}"
+    check "lock held, '${case%|*}': one line" test "$(cat "$scratch/err")" = \
+        "velo: another run of VELO is in progress on this machine; nothing was done"
+    check "lock held, '${case%|*}': nothing else" \
+        test ! -s "$scratch/out" -a ! -e "$scratch/held.log" -a ! -e "$scratch/held.trace"
+done
+
 # A log that cannot be written leaves the run and its status as they are, and says so.
 "$velo" /s /machine "$empty" /log "$scratch/no-such-folder/r.log" >"$scratch/out" 2>"$scratch/err"
 check "unwritable log: status unchanged" test $? -eq 0
@@ -95,7 +147,6 @@ check "usage exits 0" test $? -eq 0
 check "usage printed" contains "$scratch/out" "/machine FILE"
 
 # --- Administrators' switches on every example machine ---
-examples=$(cd "$(dirname -- "${BASH_SOURCE[0]}")/../../examples" && pwd)
 schema=$(cd "$(dirname -- "${BASH_SOURCE[0]}")/../../docs" && pwd)/result.schema.json
 requests_of() { grep -E '"op":"(openDevice|control|closeDevice)"' -- "$1" | sed 's/^{"seq":[0-9]*,//'; }
 mkdir -p "$scratch/results"

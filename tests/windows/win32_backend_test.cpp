@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/FileIdentity.h"
 #include "platform/Platform.h"
 #include "platform/win32/SystemText.h"
 #include "platform/win32/Win32Platform.h"
@@ -404,6 +405,45 @@ void testTextFile(velo::Platform& platform, const std::wstring& folder) {
     CHECK(!missing.ok && missing.failure == "No such file or directory");
 }
 
+// ---- Which file a path names, and the run lock ----
+
+void testFileIdentity(const std::wstring& folder) {
+    const std::wstring path = folder + L"\\a long file name.log";
+    DeleteFileW(path.c_str());
+    velo::OutputClaim claim(path);
+    CHECK(claim.created() && claim.identity());
+    // Other spellings of the same file: the identity is the file system's, not the text's.
+    wchar_t shortName[MAX_PATH] = {};
+    const DWORD shortLength = GetShortPathNameW(path.c_str(), shortName, MAX_PATH);
+    CHECK(shortLength > 0 && shortLength < MAX_PATH);
+    for (const std::wstring& other :
+         {L"\\\\?\\" + path, L"\\\\.\\" + path, std::wstring(shortName, shortLength)}) {
+        CHECK(velo::existingFileIdentity(other) == claim.identity());
+        velo::OutputClaim again(other);
+        CHECK(!again.created() && again.identity() == claim.identity());
+    }
+    claim.removeCreated();
+    CHECK(GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES);
+    // A file that was there before the claim stays after it.
+    velo::Win32Platform().writeTextFile(path, "kept\n");
+    velo::OutputClaim existing(path);
+    existing.removeCreated();
+    CHECK(!existing.created() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(path.c_str());
+}
+
+void testRunLock(velo::Win32Platform& platform) {
+    velo::RunLockResult first = platform.takeRunLock();
+    CHECK(first.outcome == velo::RunLockOutcome::Taken);
+    // A mutex is its owning thread's again and again; another thread stands for another run.
+    velo::RunLockOutcome other = velo::RunLockOutcome::Failed;
+    std::thread([&] { other = velo::Win32Platform().takeRunLock().outcome; }).join();
+    CHECK(other == velo::RunLockOutcome::HeldElsewhere);
+    first.lock.reset();
+    std::thread([&] { other = velo::Win32Platform().takeRunLock().outcome; }).join();
+    CHECK(other == velo::RunLockOutcome::Taken);
+}
+
 }  // namespace
 
 // Argument: a scratch folder for files.
@@ -421,6 +461,8 @@ int wmain(int argc, wchar_t** argv) {
     testOpenFailures(platform);
     testLocalTime(platform);
     testTextFile(platform, folder);
+    testFileIdentity(folder);
+    testRunLock(platform);
 
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;

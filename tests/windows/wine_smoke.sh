@@ -195,6 +195,28 @@ else
     fail "a log that cannot be written: status $(status_of unwritable_log), $(head -c 200 "$scratch/unwritable_log.err")"
 fi
 
+# The same output through path forms that lead to one file only once it exists: refused with
+# 87 before anything is written, and the file made for the check is gone again.
+forms_log="$scratch/forms.log"
+for form in '\\?\' '\\.\'; do
+    rm -f -- "$forms_log"
+    run_velo path_form /s /log "$(windows_path "$forms_log")" /json "$form$(windows_path "$forms_log")"
+    if [[ $(status_of path_form) == 87 && ! -e $forms_log ]] &&
+       grep -qF '/log and /json name the same file' "$scratch/path_form.err"; then
+        pass "/log and /json as $form form of one new file: 87, nothing left"
+    else
+        fail "/log and /json as $form form: status $(status_of path_form), $( [[ -e $forms_log ]] && echo file left) $(head -c 200 "$scratch/path_form.err")"
+    fi
+done
+# A full disk: the run and its status stand, and standard error says what could not be written.
+run_velo full_disk /s /trace 'Z:\dev\full'
+if [[ $(status_of full_disk) == 0 ]] &&
+   grep -qF 'velo: the trace Z:\dev\full cannot be written: ' "$scratch/full_disk.err"; then
+    pass "a trace on a full disk: status 0, named on standard error"
+else
+    fail "a trace on a full disk: status $(status_of full_disk), $(head -c 200 "$scratch/full_disk.err")"
+fi
+
 # --- A simulated machine, traced: the same core on the Windows build ---
 examples=$(realpath -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples")
 trace="$scratch/default trace.jsonl"
