@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/SystemDlls.h"
 #include "platform/win32/SystemText.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -408,6 +409,7 @@ void testTextFile(velo::Platform& platform, const std::wstring& folder) {
 
 // Argument: a scratch folder for files.
 int wmain(int argc, wchar_t** argv) {
+    CHECK(velo::useSystemDllsOnly());
     std::wstring folder = argc > 1 ? argv[1] : L".";
     velo::Win32Platform platform;
     CHECK(platform.startUp() == velo::StartupStatus::Ok);
