@@ -11,6 +11,7 @@
 #include "app/Launch.h"
 #include "platform/Text.h"
 #include "platform/win32/SdkChecks.h"
+#include "platform/win32/SystemDlls.h"
 #include "platform/win32/SystemText.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -133,6 +134,9 @@ int run() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Before anything can load a DLL by name. Should it fail, the run goes on: the image check
+    // then reports that the image cannot be checked, and no drive is touched.
+    velo::useSystemDllsOnly();
     // An exception that escaped would end the process through the runtime's abort, which can
     // stop an unattended run on an error dialog; it ends here with a status instead.
     try {

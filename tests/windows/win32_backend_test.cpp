@@ -14,6 +14,7 @@
 
 #include "platform/FileIdentity.h"
 #include "platform/Platform.h"
+#include "platform/win32/SystemDlls.h"
 #include "platform/win32/SystemText.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -448,6 +449,7 @@ void testRunLock(velo::Win32Platform& platform) {
 
 // Argument: a scratch folder for files.
 int wmain(int argc, wchar_t** argv) {
+    CHECK(velo::useSystemDllsOnly());
     std::wstring folder = argc > 1 ? argv[1] : L".";
     velo::Win32Platform platform;
     CHECK(platform.startUp() == velo::StartupStatus::Ok);

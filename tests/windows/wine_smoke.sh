@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Smoke test of velo.exe under wine: a run on a machine without any supported drive, its log
-# file, a bad command line, the executable's imports, the Windows backend's own test
-# program (velo_win32_backend_test.exe of the same build) against wine's SetupAPI and named
-# pipes, and a copy signed with a throwaway certificate. Exits 77 (skipped) when velo.exe is not built.
+# file, a bad command line, the executable's imports, a bcrypt.dll planted beside it, the
+# Windows backend's own test program (velo_win32_backend_test.exe of the same build) against
+# wine's SetupAPI and named pipes, and a copy signed with a throwaway certificate. Exits 77
+# (skipped) when velo.exe is not built.
 #
 # Usage: wine_smoke.sh VELO_EXE SCRATCH_DIR [WINEPREFIX_DIR]
 #   VELO_EXE        the velo.exe of the windows build
@@ -69,13 +70,12 @@ wineserver -p
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1
 
 # --- The executable itself ---
-imports=$("$objdump" -p "$velo_exe" 2>/dev/null | awk '/DLL Name:/ {print $3}')
-foreign=$(grep -viE '^(kernel32|user32|setupapi|shell32|bcrypt|msvcrt|ucrtbase|api-ms-win-crt-.*)\.dll$' \
-          <<<"$imports")
-if [[ -n $imports && -z $foreign ]]; then
-    pass "velo.exe imports only Windows system DLLs"
+# Only known DLLs, which Windows takes from the system folder, never from the program's own.
+imports=$("$objdump" -p "$velo_exe" 2>/dev/null | awk '/DLL Name:/ {print tolower($3)}' | sort | tr '\n' ' ')
+if [[ $imports == "kernel32.dll msvcrt.dll setupapi.dll shell32.dll user32.dll " ]]; then
+    pass "velo.exe imports only known DLLs"
 else
-    fail "velo.exe imports: ${imports//$'\n'/ }"
+    fail "velo.exe imports: $imports"
 fi
 if "$objdump" -p "$velo_exe" 2>/dev/null | grep -Eq '^Subsystem[[:space:]]+00000002'; then
     pass "velo.exe is a GUI-subsystem program"
@@ -109,6 +109,28 @@ if [[ ! -s $scratch/silent.err ]]; then
     pass "/s writes nothing on standard error"
 else
     fail "/s wrote on standard error: $(head -c 300 "$scratch/silent.err")"
+fi
+
+# --- A bcrypt.dll planted beside velo.exe, as in a downloads folder, is never loaded ---
+planted="$scratch/planted"
+rm -rf -- "$planted" && mkdir -p -- "$planted"
+cp -- "$velo_exe" "$build_dir/planted/bcrypt.dll" "$planted/"
+# Wine takes a bcrypt.dll that is not its own only when told to, as Windows would by default.
+# Loaded by hand, the planted DLL leaves its marker: its absence below means something.
+planted_overrides="$WINEDLLOVERRIDES;bcrypt=n,b"
+(cd -- "$planted" && WINEDLLOVERRIDES=$planted_overrides "$wine" rundll32 \
+    "$(windows_path "$planted/bcrypt.dll"),BCryptHashData" </dev/null >/dev/null 2>&1)
+if [[ -e $planted/planted-bcrypt-loaded ]]; then
+    rm -f -- "$planted/planted-bcrypt-loaded"
+    (cd -- "$planted" && WINEDLLOVERRIDES=$planted_overrides "$wine" velo.exe /s \
+        </dev/null >planted.out 2>&1)
+    if [[ ! -e $planted/planted-bcrypt-loaded ]] && grep -qF 'VELO Ended' "$planted/planted.out"; then
+        pass "velo.exe runs without loading the bcrypt.dll beside it"
+    else
+        fail "velo.exe loaded the bcrypt.dll beside it: $(head -c 300 "$planted/planted.out")"
+    fi
+else
+    fail "the planted bcrypt.dll left no marker when loaded by rundll32"
 fi
 
 # --- The result log, at a path with blanks in it ---
