@@ -85,6 +85,26 @@ TEST_F(VrocRun, RaidVolumeOfTwoMembersOnPort2) {
     EXPECT_EQ(get32(commits[0].input, 92), 0xAu);
 }
 
+TEST_F(VrocRun, DriveOfGranularity8TakesPiecesOf32KiB) {
+    json machine = example("vroc-raid-volume");
+    machine["scsiPorts"][0]["disks"][1]["drive"]["fwug"] = 8;
+    run(machine);
+    EXPECT_NE(platform->output().find(banner("VQX7B2V00000000002") + DOWNLOADED + COMMITTED +
+                                      ended(1602)),
+              std::string::npos);
+    expectPendingImage(0x102);
+    std::vector<std::uint32_t> offsets;  // command dword 11 of the FWUG 8 drive's pieces
+    for (const auto& piece : requestsOf(sim::RequestKind::Download)) {
+        if (piece.vrocDiskId != 0x102u)
+            continue;
+        EXPECT_EQ(piece.inputLength, 32768u + 160);
+        EXPECT_EQ(get32(piece.input, 92), 8191u);
+        offsets.push_back(get32(piece.input, 96));
+    }
+    ASSERT_EQ(offsets.size(), 64u);
+    EXPECT_EQ(offsets.back(), 63u * 8192);
+}
+
 TEST_F(VrocRun, NonRaidDisks) {
     run(example("vroc-non-raid"));
     const std::string discovery = "NonRaidVROC\nNonRaidVROC\nNonRaidVROC\n";
