@@ -1,6 +1,8 @@
 #include "app/Passes.h"
 
+#include <set>
 #include <string>
+#include <utility>
 
 #include "app/ImageCatalogue.h"
 #include "discovery/InboxIdentify.h"
@@ -12,6 +14,7 @@
 #include "report/Report.h"
 #include "transport/CsmiRaid.h"
 #include "transport/InboxTransport.h"
+#include "transport/RstRequests.h"
 #include "transport/RstTransport.h"
 #include "transport/Vroc.h"
 
@@ -20,6 +23,28 @@ namespace velo {
 namespace {
 
 constexpr std::int32_t RESULT_NOT_UPDATED = 1;
+
+// The drives behind the RST ports that a pass has taken as targets. A drive is one target per
+// pass, however many RAID sets or entries name its path id on its port (two volumes over the
+// same members, a configuration that lists a drive twice): only its first record is kept.
+class RstDrivesTaken {
+public:
+    // Drops the records from `from` on whose drive the pass already holds.
+    void keepFirst(DiskList& targets, std::size_t from) {
+        auto kept = targets.begin() + static_cast<std::ptrdiff_t>(from);
+        for (auto it = kept; it != targets.end(); ++it) {
+            if (!taken_.emplace(it->devicePath, rst::pathIdOf(it->targetAddress)).second)
+                continue;
+            if (kept != it)
+                *kept = std::move(*it);
+            ++kept;
+        }
+        targets.erase(kept, targets.end());
+    }
+
+private:
+    std::set<std::pair<std::wstring, std::uint8_t>> taken_;
+};
 
 // Discovery and identify, shared by both passes. Returns the VROC port that discovery found.
 std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output) {
@@ -33,15 +58,19 @@ std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output)
     if (scanner.discovered.empty())
         return vrocPort;
 
+    RstDrivesTaken rstDrives;
     for (const DiskRecord& candidate : scanner.discovered) {
         bool intelCandidate = false;
+        const std::size_t before = scanner.targets.size();
         switch (candidate.driverKind) {
             case DriverKind::RstPassThrough:
                 rstIdentify(io, candidate, scanner.targets);
+                rstDrives.keepFirst(scanner.targets, before);
                 intelCandidate = true;
                 break;
             case DriverKind::RstRaid:
                 csmiReadRaidConfig(io, candidate, scanner.targets);
+                rstDrives.keepFirst(scanner.targets, before);
                 intelCandidate = true;
                 break;
             case DriverKind::Inbox:

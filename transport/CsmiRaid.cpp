@@ -13,10 +13,12 @@ namespace velo {
 namespace {
 
 // Identifies the first `count` members listed in a reply; the caller has checked that the
-// reply holds them.
+// reply holds them. An entry that describes no drive is passed over.
 void identifyMembers(Io& io, const DiskRecord& controller, const ByteView& reply, std::size_t count,
                      DiskList& targets) {
     for (std::size_t entry = 0; entry < count; ++entry) {
+        if (!csmi::describesDrive(reply, entry))
+            continue;
         const std::uint8_t pathId = reply.u8(csmi::pathIdAt(entry));
         rstIdentify(io, makeCandidate(controller.devicePath, DriverKind::RstRaid, pathId), targets);
     }

@@ -2,6 +2,7 @@
 // asked for and its description, then one 136-byte entry per member drive.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -39,8 +40,19 @@ inline constexpr std::size_t entriesHeld(std::size_t replySize) {
     return replySize < DRIVES ? 0 : (replySize - DRIVES) / DRIVE_ENTRY_SIZE;
 }
 
+inline std::size_t entryAt(std::size_t entry) {
+    return DRIVES + DRIVE_ENTRY_SIZE * entry;
+}
+
 inline std::size_t pathIdAt(std::size_t entry) {
-    return DRIVES + DRIVE_ENTRY_SIZE * entry + ENTRY_PATH_ID;
+    return entryAt(entry) + ENTRY_PATH_ID;
+}
+
+// A drive's entry carries at least its model and serial; an entry of zero bytes only (as a
+// driver leaves the room past its real members) describes no drive.
+inline bool describesDrive(const ByteView& reply, std::size_t entry) {
+    const auto bytes = reply.slice(entryAt(entry), DRIVE_ENTRY_SIZE);
+    return std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; });
 }
 
 // GET RAID CONFIG for RAID set 0 over the whole buffer.

@@ -52,6 +52,9 @@ public:
         record_.firmwareRevision =
             widenBytes(data.text(nvme::FIRMWARE_REVISION, nvme::FIRMWARE_REVISION_SIZE));
         record_.serialNumber = widenBytes(data.text(nvme::SERIAL_NUMBER, nvme::SERIAL_NUMBER_SIZE));
+        // The drive's own granularity, as the other stacks read it: a drive that enforces one
+        // refuses pieces of any other size.
+        record_.updateGranularity = nvme::updateGranularity(data);
         record_.targetAddress = entry.u32(vroc::ENTRY_ADDRESS);
         record_.vrocDiskId = diskId;
         record_.modelNumber = widenBytes(entry.text(vroc::ENTRY_MODEL, vroc::ENTRY_MODEL_SIZE));

@@ -2,6 +2,9 @@
 // them, checked by what the program prints and what every drive holds afterwards.
 #include "RunSupport.h"
 
+#include "app/Passes.h"
+#include "platform/Console.h"
+
 namespace velo {
 namespace {
 
@@ -106,6 +109,42 @@ TEST_F(RstRun, FourMembersWhoseRepeatedRequestFails) {
     EXPECT_TRUE(holdsImage(drive(1), 2, 1));
     EXPECT_TRUE(holdsImage(drive(2), 2, 1));
     EXPECT_FALSE(drive(3).hasStaged() || drive(4).hasStaged());
+}
+
+TEST_F(RstRun, EachDriveIsOneTargetPerPass) {
+    // Entries past the real members come back zeroed, and a second volume over the same members
+    // reads RAID set 0 again: neither may make a drive a target twice, in the scan or the update.
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"drive count 5, a drive outside the volume at path id 0",
+         R"([{"op": "add", "path": "/raidSets/0/driveCount", "value": 5},
+             {"op": "copy", "from": "/drives/0", "path": "/drives/-"},
+             {"op": "replace", "path": "/drives/2/pathId", "value": 0}])"},
+        {"drive count 255", R"([{"op": "add", "path": "/raidSets/0/driveCount", "value": 255}])"},
+        {"two volumes over the same members",
+         R"([{"op": "copy", "from": "/raidSets/0", "path": "/raidSets/-"},
+             {"op": "copy", "from": "/disks/0", "path": "/disks/-"},
+             {"op": "replace", "path": "/disks/1/instanceId",
+              "value": "SCSI\\DISK&VEN_INTEL&PROD_RAID_0_VOLUME\\4&1B5F2E7&0&000100"},
+             {"op": "replace", "path": "/disks/1/deviceNumber", "value": 2}])"},
+    };
+    for (const auto& [name, patch] : cases) {
+        SCOPED_TRACE(name);
+        json machine = example("rst-raid-volume");
+        rstController(machine) = rstController(machine).patch(json::parse(patch));
+        run(machine);
+        EXPECT_EQ(platform->output(), STARTED + banner("Yes", "VQX7B2R00000000001") + DOWNLOADED +
+                                          ACTIVATED + banner("Yes", "VQX7B2R00000000002") +
+                                          DOWNLOADED + ACTIVATED + ended(0));
+        EXPECT_EQ(requestsOf(sim::RequestKind::Activate).size(), 2u);
+
+        platform = std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(machine));
+        Console console(*platform);
+        Io io{*platform, console};
+        DiskScanner scanner;
+        DiskList targets;
+        runScanPass(io, scanner, targets);  // as /list runs it
+        EXPECT_EQ(targets.size(), 2u);
+    }
 }
 
 TEST_F(RstRun, RefusedOrEmptyRaidConfiguration) {

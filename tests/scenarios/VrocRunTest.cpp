@@ -85,6 +85,19 @@ TEST_F(VrocRun, RaidVolumeOfTwoMembersOnPort2) {
     EXPECT_EQ(get32(commits[0].input, 92), 0xAu);
 }
 
+TEST_F(VrocRun, DriveOfGranularity8TakesPiecesOf32KiB) {
+    json machine = example("vroc-raid-volume");
+    machine["scsiPorts"][0]["disks"][1]["drive"]["fwug"] = 8;
+    run(machine);
+    expectPendingImage(0x102);
+    std::vector<std::uint32_t> dwords;  // command dword 10 of each piece the drive was sent
+    for (const auto& piece : requestsOf(sim::RequestKind::Download)) {
+        if (piece.vrocDiskId == 0x102u)
+            dwords.push_back(get32(piece.input, 92));
+    }
+    EXPECT_EQ(dwords, std::vector<std::uint32_t>(64, 8191));
+}
+
 TEST_F(VrocRun, NonRaidDisks) {
     run(example("vroc-non-raid"));
     const std::string discovery = "NonRaidVROC\nNonRaidVROC\nNonRaidVROC\n";

@@ -375,6 +375,7 @@ TEST_F(RstTransport, RaidMembersComeFromTheConfiguration) {
     const std::vector<Case> cases = {
         {"two drives", {{false, 0, 2, {5, 9}}}, {5, 9}, 1},
         {"no drive", {{false, 0, 0, {5, 9}}}, {}, 1},
+        {"an entry of zero bytes describes no drive", {{false, 0, 2, {0, 9}}}, {9}, 1},
         {"four drives, asked again", {{false, 0, 4, {1, 2, 3, 4}}}, {1, 2, 3, 4}, 2},
         {"the second reply names fewer",
          {{false, 0, 4, {1, 2, 3, 4}}, {false, 0, 3, {1, 2, 3, 4}}},
