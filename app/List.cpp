@@ -115,7 +115,7 @@ int listTargets(Platform& platform, const RunOptions& options) {
     if (!options.logFilePath.empty()) {
         const FileWriteResult written = platform.writeTextFile(options.logFilePath, text);
         if (!written) {
-            platform.writeErrorOutput("velo: the log " + toUtf8(options.logFilePath) +
+            platform.writeErrorOutput("velo: the log " + visibleText(options.logFilePath) +
                                       " cannot be written: " + written.failure + "\n");
         }
     }

@@ -178,18 +178,19 @@ std::unique_ptr<Machine> loadMachineText(std::string_view json, const std::strin
             throw LoadError("is not valid JSON (" + placeOf(json, e.byte) + ")");
         }
         if (!duplicates.duplicate.empty()) {
-            throw LoadError("field \"" + duplicates.duplicate + "\" appears twice in one object");
+            throw LoadError("field \"" + visibleText(duplicates.duplicate) +
+                            "\" appears twice in one object");
         }
         auto machine = std::make_unique<Machine>();
         MachineReader reader{*machine, {}, {}, {}};
         readMachine(root, reader);
         return machine;
     } catch (const LoadError& e) {
-        error = sourceName + ": " + e.what();
+        error = visibleText(sourceName) + ": " + e.what();
     } catch (const std::exception&) {
         // Every field is checked before it is read, so this is a value the checks did not
         // foresee; the library's own words would mean nothing to the reader of the file.
-        error = sourceName + ": is not a machine file this program can read";
+        error = visibleText(sourceName) + ": is not a machine file this program can read";
     }
     return nullptr;
 }
@@ -198,7 +199,7 @@ std::unique_ptr<Machine> loadMachineFile(const std::wstring& path, std::string& 
     std::string content;
     std::string failure;
     if (!readFileFromDisk(path, MACHINE_FILE_LIMIT, content, failure)) {
-        error = toUtf8(path) + ": " + failure;
+        error = visibleText(path) + ": " + failure;
         return nullptr;
     }
     return loadMachineText(content, toUtf8(path), error);

@@ -339,6 +339,16 @@ TEST(MachineFile, RefusesTextThatIsNotOneJsonObject) {
 
     EXPECT_FALSE(loadMachineText("[]", "list.json", error));
     EXPECT_EQ(error, "list.json: must be an object");
+
+    // Quoted names show their control characters escaped.
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"\u001b[2J\u0000x": 1})", "\\u001b[2J\\u0000x: unknown field"},
+        {R"({"a\u0085": 1, "a\u0085": 1})", "field \"a\\u0085\" appears twice in one object"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_FALSE(loadMachineText(text, "m\r.json", error));
+        EXPECT_EQ(error, "m\\u000d.json: " + expected);
+    }
 }
 
 TEST(MachineFile, UnreadableFileIsNamed) {
