@@ -26,7 +26,7 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
         const std::wstring name = lowerAscii(args[i]);
         if (isSwitchName(args[i]) && !seen.insert(name).second) {
             // Which of two values was meant cannot be known; neither is taken.
-            error = "switch " + toUtf8(args[i]) + " is given more than once";
+            error = "switch " + visibleText(args[i]) + " is given more than once";
             return false;
         }
         std::wstring* value = nullptr;
@@ -51,12 +51,12 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
         } else if (name == L"/verify") {
             parsed.run.verify = true;
         } else {
-            error = "unknown switch \"" + toUtf8(args[i]) + "\"";
+            error = "unknown switch \"" + visibleText(args[i]) + "\"";
             return false;
         }
         if (value) {
             if (i + 1 >= args.size() || args[i + 1].empty() || isSwitchName(args[i + 1])) {
-                error = "switch " + toUtf8(args[i]) + " needs a file name after it";
+                error = "switch " + visibleText(args[i]) + " needs a file name after it";
                 return false;
             }
             *value = args[++i];

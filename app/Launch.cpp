@@ -34,7 +34,7 @@ std::string sameFileNamedTwice(const CommandLine& commandLine) {
             const std::wstring& second = *files[j].second;
             if (!first.empty() && !second.empty() && namesSameFile(first, second)) {
                 return std::string(files[i].first) + " and " + files[j].first +
-                       " name the same file: " + toUtf8(second);
+                       " name the same file: " + visibleText(second);
             }
         }
     }
@@ -74,7 +74,7 @@ std::string sameFileByIdentity(const CommandLine& commandLine) {
                 for (auto& claim : claims)
                     claim->removeCreated();
                 return std::string(files[i].name) + " and " + files[j].name +
-                       " name the same file: " + toUtf8(files[j].path);
+                       " name the same file: " + visibleText(files[j].path);
             }
         }
     }
@@ -117,7 +117,7 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
     }
     if (hooks.announceSimulation && (machine || replay)) {
         hooks.writeStderr("velo: simulated run on " +
-                          toUtf8(machine ? commandLine.machineFile : commandLine.replayFile) +
+                          visibleText(machine ? commandLine.machineFile : commandLine.replayFile) +
                           "; no device is touched\n");
     }
 
@@ -155,7 +155,7 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
     if (!commandLine.traceFile.empty()) {
         trace = TraceFile::create(commandLine.traceFile);
         if (!trace) {
-            hooks.writeStderr("velo: " + toUtf8(commandLine.traceFile) +
+            hooks.writeStderr("velo: " + visibleText(commandLine.traceFile) +
                               ": the trace file cannot be created\n");
             return EXIT_BAD_COMMAND_LINE;
         }
@@ -179,13 +179,15 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
     if (trace) {
         // Like the log: the run's outcome stands, and whoever asked for the trace is told.
         if (auto failure = trace->close()) {
-            hooks.writeStderr("velo: the trace " + toUtf8(commandLine.traceFile) +
+            hooks.writeStderr("velo: the trace " + visibleText(commandLine.traceFile) +
                               " cannot be written: " + *failure + "\n");
         }
     }
     if (replay) {
         if (auto departure = replay->finish()) {
-            hooks.writeStderr("velo: the run departs from its recording: " + *departure + "\n");
+            // A departure quotes what the recording holds.
+            hooks.writeStderr(
+                "velo: the run departs from its recording: " + visibleText(*departure) + "\n");
             return EXIT_BAD_COMMAND_LINE;
         }
     }
@@ -200,7 +202,7 @@ int launch(const std::vector<std::wstring>& args, const std::wstring& argumentTe
         return launchChecked(args, argumentText, hooks);
     } catch (const std::exception& error) {
         // Nothing in the run throws on purpose; if something does, say so rather than abort.
-        hooks.writeStderr(std::string("velo: internal error: ") + error.what() + "\n");
+        hooks.writeStderr("velo: internal error: " + visibleText(error.what()) + "\n");
     } catch (...) {
         hooks.writeStderr("velo: internal error\n");
     }

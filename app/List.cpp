@@ -1,5 +1,7 @@
 #include "app/List.h"
 
+#include <algorithm>
+
 #include "app/ImageCatalogue.h"
 #include "app/Passes.h"
 #include "platform/Console.h"
@@ -84,7 +86,20 @@ int listTargets(Platform& platform, const RunOptions& options) {
     DiskScanner scanner;
     DiskList targets;
     runScanPass(io, scanner, targets);
-    const std::vector<PlannedImage> plan = planImages(targets);
+    std::vector<PlannedImage> plan = planImages(targets);
+    // The image is checked as a run checks it before sending it; a damaged one goes to no disk.
+    const auto taking = std::find_if(plan.begin(), plan.end(), [](const PlannedImage& planned) {
+        return planned.image.has_value();
+    });
+    if (taking != plan.end()) {
+        const int image = *taking->image;
+        if (auto damage = imageDamage(platform, image, embeddedImage(image))) {
+            for (PlannedImage& planned : plan) {
+                if (planned.image)
+                    planned = {std::nullopt, "firmware " + damage->finding};
+            }
+        }
+    }
 
     std::string text = "\n >> VELO List \n\n";
     std::size_t updating = 0;
@@ -115,7 +130,7 @@ int listTargets(Platform& platform, const RunOptions& options) {
     if (!options.logFilePath.empty()) {
         const FileWriteResult written = platform.writeTextFile(options.logFilePath, text);
         if (!written) {
-            platform.writeErrorOutput("velo: the log " + toUtf8(options.logFilePath) +
+            platform.writeErrorOutput("velo: the log " + visibleText(options.logFilePath) +
                                       " cannot be written: " + written.failure + "\n");
         }
     }

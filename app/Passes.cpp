@@ -103,29 +103,6 @@ bool takesLoadedImage(const DiskRecord& target) {
     return installed == updatedFirmwareRevision;
 }
 
-// The image about to be sent, hashed by the system and compared with the digest that the build
-// recorded: a damaged executable or a bad memory page must never reach a drive. Nothing when
-// the image is intact; otherwise the console line and the failure every target gets.
-std::optional<std::pair<std::string, UpdateFailure>> imageDamage(
-    Io& io, std::span<const std::uint8_t> bytes) {
-    const auto expected = builtImageDigest(loadedImageNumber);
-    const auto digest = io.platform.sha256(bytes);
-    if (expected && digest && *digest == *expected)
-        return std::nullopt;
-    const std::string number = std::to_string(loadedImageNumber);
-    UpdateFailure failure;
-    failure.step = FailedStep::Image;
-    if (!digest) {
-        failure.meaning = "the SHA-256 digest of image " + number + " could not be computed";
-        return std::pair{
-            "  [ERROR] Firmware image " + number + " cannot be checked; no drive was touched.",
-            std::move(failure)};
-    }
-    failure.meaning = "image " + number + " differs from the build's SHA-256 digest";
-    return std::pair{"  [ERROR] Firmware image " + number + " is damaged; no drive was touched.",
-                     std::move(failure)};
-}
-
 // After an update that reports the new image running: the drive identified again through the
 // stack that updated it. A restart-pending result cannot be checked before the restart.
 Verification verifyRevision(Io& io, const DiskRecord& target) {
@@ -160,6 +137,25 @@ Verification verifyRevision(Io& io, const DiskRecord& target) {
 
 }  // namespace
 
+std::optional<ImageDamage> imageDamage(Platform& platform, int imageNumber,
+                                       std::span<const std::uint8_t> bytes) {
+    const auto expected = builtImageDigest(imageNumber);
+    const auto digest = platform.sha256(bytes);
+    if (expected && digest && *digest == *expected)
+        return std::nullopt;
+    const std::string number = std::to_string(imageNumber);
+    ImageDamage damage;
+    damage.failure.step = FailedStep::Image;
+    if (!digest) {
+        damage.finding = "image " + number + " cannot be checked";
+        damage.failure.meaning = "the SHA-256 digest of image " + number + " could not be computed";
+    } else {
+        damage.finding = "image " + number + " is damaged";
+        damage.failure.meaning = "image " + number + " differs from the build's SHA-256 digest";
+    }
+    return damage;
+}
+
 int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
     discoverAndIdentify(io, scanner, output);
     return 0;
@@ -168,11 +164,12 @@ int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
 int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify) {
     const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
     const UpdateImage image{imageBuffer, updatedFirmwareRevision};
-    if (auto damage = imageDamage(io, image.bytes)) {
-        io.console.narrow << damage->first << lineEnd << lineEnd;
+    if (auto damage = imageDamage(io.platform, loadedImageNumber, image.bytes)) {
+        io.console.narrow << "  [ERROR] Firmware " << damage->finding << "; no drive was touched."
+                          << lineEnd << lineEnd;
         for (DiskRecord& target : output) {
             target.resultCode = RESULT_NOT_UPDATED;
-            target.failure = damage->second;
+            target.failure = damage->failure;
         }
         return 0;
     }

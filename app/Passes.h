@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
 
 #include "discovery/DiskRecord.h"
 #include "platform/Io.h"
@@ -14,6 +17,18 @@ struct DiskScanner {
     DiskList discovered;
     DiskList targets;
 };
+
+// What is wrong with an image that must not be sent.
+struct ImageDamage {
+    std::string finding;    // "image N is damaged" or "image N cannot be checked"
+    UpdateFailure failure;  // what every target then fails with
+};
+
+// The image with this number, hashed by the system and compared with the digest that the build
+// recorded: a damaged executable or a bad memory page must never reach a drive. Nothing when
+// the image is intact.
+std::optional<ImageDamage> imageDamage(Platform& platform, int imageNumber,
+                                       std::span<const std::uint8_t> bytes);
 
 // Discovery and identify; appends every target to output. Sends no firmware.
 int runScanPass(Io& io, DiskScanner& scanner, DiskList& output);

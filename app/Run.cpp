@@ -76,7 +76,8 @@ int runVelo(Platform& platform, const RunOptions& options) {
             options.jsonFilePath,
             buildResultDocument(facts, context.returnCode, image, options.verify));
         if (!written) {
-            platform.writeErrorOutput("velo: the result document " + toUtf8(options.jsonFilePath) +
+            platform.writeErrorOutput("velo: the result document " +
+                                      visibleText(options.jsonFilePath) +
                                       " cannot be written: " + written.failure + "\n");
         }
     }

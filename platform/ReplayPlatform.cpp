@@ -290,7 +290,7 @@ std::unique_ptr<ReplayPlatform> ReplayPlatform::fromText(std::string_view text,
         if (isOneOf(op, MACHINE_CALLS)) {
             state->calls.push_back(std::move(line));
         } else if (!isOneOf(op, RUN_CALLS)) {
-            error = where + ": unknown call \"" + op + "\"";
+            error = where + ": unknown call \"" + visibleText(op) + "\"";
             return nullptr;
         }
     }
@@ -302,10 +302,10 @@ std::unique_ptr<ReplayPlatform> ReplayPlatform::fromFile(const std::wstring& pat
     std::string content;
     std::string failure;
     if (!readFileFromDisk(path, RECORDING_LIMIT, content, failure)) {
-        error = toUtf8(path) + ": " + failure;
+        error = visibleText(path) + ": " + failure;
         return nullptr;
     }
-    return fromText(content, toUtf8(path), error, std::move(echo));
+    return fromText(content, visibleText(path), error, std::move(echo));
 }
 
 StartupStatus ReplayPlatform::startUp() {

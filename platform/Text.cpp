@@ -158,6 +158,42 @@ std::string printableAscii(std::wstring_view text) {
 
 namespace {
 
+void appendEscape(std::string& out, const char* prefix, std::uint32_t value, int digits) {
+    static constexpr char HEX[] = "0123456789abcdef";
+    out += prefix;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out += HEX[(value >> shift) & 0xF];
+}
+
+}  // namespace
+
+std::string visibleText(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        std::uint32_t cp = 0;
+        const std::size_t length = decodeUtf8At(utf8, i, cp);
+        if (length == 0) {
+            appendEscape(out, "\\x", static_cast<unsigned char>(utf8[i]), 2);
+            ++i;
+            continue;
+        }
+        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F))
+            appendEscape(out, "\\u", cp, 4);
+        else
+            out.append(utf8.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
+std::string visibleText(std::wstring_view text) {
+    return visibleText(toUtf8(text));
+}
+
+namespace {
+
 // Moves the letters first..first+25 to the same letters at target.
 std::wstring shiftAsciiLetters(std::wstring_view text, wchar_t first, wchar_t target) {
     std::wstring out(text);

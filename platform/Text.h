@@ -22,6 +22,13 @@ std::wstring widenBytes(std::string_view bytes);
 std::wstring_view beforeFirstNul(std::wstring_view text);
 // Characters below 0x20 or above 0x7E shown as '?', for lines that quote drive text.
 std::string printableAscii(std::wstring_view text);
+// UTF-8 text as a message may quote it: each control character (U+0000 to U+001F, U+007F and
+// U+0080 to U+009F) as "\u" and four lower-case hex digits, such as \u001b, and each byte that
+// is not part of well-formed UTF-8 as "\x" and two, such as \xe9; all else unchanged. What a
+// user or a file gave can then neither drive the terminal nor cut the message short.
+std::string visibleText(std::string_view utf8);
+// Wide text as UTF-8, with visibleText's escapes.
+std::string visibleText(std::wstring_view text);
 // ASCII letters a to z as A to Z; every other character unchanged.
 std::wstring upperAscii(std::wstring_view text);
 // ASCII letters A to Z as a to z; every other character unchanged.

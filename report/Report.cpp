@@ -114,7 +114,7 @@ std::int32_t reportResults(Io& io, ReportFacts& facts) {
         // asked for it is told, on standard error, where and why.
         const FileWriteResult written = io.platform.writeTextFile(facts.logFilePath, texts.logText);
         if (!written) {
-            io.platform.writeErrorOutput("velo: the result log " + toUtf8(facts.logFilePath) +
+            io.platform.writeErrorOutput("velo: the result log " + visibleText(facts.logFilePath) +
                                          " cannot be written: " + written.failure + "\n");
         }
     }

@@ -7,7 +7,8 @@
 namespace velo::sim {
 
 [[noreturn]] void failAt(const std::string& path, const std::string& message) {
-    throw LoadError(path.empty() ? message : path + ": " + message);
+    // A path holds the names of unknown fields, and a message may quote a value, as written.
+    throw LoadError(visibleText(path.empty() ? message : path + ": " + message));
 }
 
 std::string join(const std::string& path, std::string_view field) {

@@ -136,28 +136,54 @@ void readMachine(const Json& root, MachineReader& reader) {
         readScsiPorts(reader, *ports, "scsiPorts");
 }
 
-// Notes the first field name that appears twice in one object; the parser itself keeps the
-// last one silently.
-struct DuplicateCheck {
-    std::vector<std::set<std::string>> open;
+// Follows the parser: notes the first field name that appears twice in one object (the parser
+// itself keeps the last one silently), and the path of the value being read, so that a value the
+// parser cannot take at all is named like any other field at fault.
+struct ParseNotes {
+    struct Level {
+        bool isList = false;
+        std::size_t items = 0;        // in a list: the items read so far
+        std::string field;            // in an object: the field being read
+        std::set<std::string> names;  // in an object: the fields read so far
+    };
+    std::vector<Level> open;
     std::string duplicate;
+
+    std::string path() const {
+        std::string text;
+        for (const Level& level : open)
+            text = level.isList ? indexed(text, level.items) : join(text, level.field);
+        return text;
+    }
+
+    void itemRead() {
+        if (!open.empty() && open.back().isList)
+            ++open.back().items;
+    }
 
     bool operator()(int, Json::parse_event_t event, Json& parsed) {
         switch (event) {
             case Json::parse_event_t::object_start:
                 open.emplace_back();
                 break;
+            case Json::parse_event_t::array_start:
+                open.emplace_back().isList = true;
+                break;
             case Json::parse_event_t::object_end:
+            case Json::parse_event_t::array_end:
                 if (!open.empty())
                     open.pop_back();
+                itemRead();
                 break;
             case Json::parse_event_t::key:
-                if (!open.empty() && !open.back().insert(parsed.get<std::string>()).second &&
-                    duplicate.empty()) {
-                    duplicate = parsed.get<std::string>();
+                if (!open.empty()) {
+                    open.back().field = parsed.get<std::string>();
+                    if (!open.back().names.insert(open.back().field).second && duplicate.empty())
+                        duplicate = open.back().field;
                 }
                 break;
-            default:
+            case Json::parse_event_t::value:
+                itemRead();
                 break;
         }
         return true;
@@ -172,26 +198,31 @@ std::unique_ptr<Machine> loadMachineText(std::string_view json, const std::strin
         if (const std::size_t bad = firstNonUtf8Byte(json); bad != json.size()) {
             throw LoadError("is not UTF-8 text (byte offset " + std::to_string(bad) + ")");
         }
-        DuplicateCheck duplicates;
+        ParseNotes notes;
         Json root;
         try {
-            root = Json::parse(json.begin(), json.end(), std::ref(duplicates));
+            root = Json::parse(json.begin(), json.end(), std::ref(notes));
         } catch (const Json::parse_error& e) {
             throw LoadError("is not valid JSON (" + placeOf(json, e.byte) + ")");
+        } catch (const Json::out_of_range&) {
+            // A number beyond the range of a double, such as 1e400 or one of a thousand digits:
+            // no field takes one.
+            failAt(notes.path(), "is a number out of range");
         }
-        if (!duplicates.duplicate.empty()) {
-            throw LoadError("field \"" + duplicates.duplicate + "\" appears twice in one object");
+        if (!notes.duplicate.empty()) {
+            throw LoadError("field \"" + visibleText(notes.duplicate) +
+                            "\" appears twice in one object");
         }
         auto machine = std::make_unique<Machine>();
         MachineReader reader{*machine, {}, {}, {}};
         readMachine(root, reader);
         return machine;
     } catch (const LoadError& e) {
-        error = sourceName + ": " + e.what();
+        error = visibleText(sourceName) + ": " + e.what();
     } catch (const std::exception&) {
         // Every field is checked before it is read, so this is a value the checks did not
         // foresee; the library's own words would mean nothing to the reader of the file.
-        error = sourceName + ": is not a machine file this program can read";
+        error = visibleText(sourceName) + ": is not a machine file this program can read";
     }
     return nullptr;
 }
@@ -200,7 +231,7 @@ std::unique_ptr<Machine> loadMachineFile(const std::wstring& path, std::string& 
     std::string content;
     std::string failure;
     if (!readFileFromDisk(path, MACHINE_FILE_LIMIT, content, failure)) {
-        error = toUtf8(path) + ": " + failure;
+        error = visibleText(path) + ": " + failure;
         return nullptr;
     }
     return loadMachineText(content, toUtf8(path), error);

@@ -142,7 +142,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     try {
         return run();
     } catch (const std::exception& error) {
-        writeStderr(std::string("velo: internal error: ") + error.what() + "\n");
+        writeStderr("velo: internal error: " + velo::visibleText(error.what()) + "\n");
     } catch (...) {
         writeStderr("velo: internal error\n");
     }

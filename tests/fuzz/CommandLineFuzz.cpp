@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     const bool ok = parseCommandLine(args, argumentText, parsed, error);
     VELO_FUZZ_CHECK(ok == error.empty());
+    VELO_FUZZ_CHECK(visibleText(error) == error);  // no control character of an argument shown
     if (ok) {
         VELO_FUZZ_CHECK(parsed.run.inputCommand == argumentText);
         // A file switch takes the next argument whole, and it is never empty.

@@ -3,6 +3,7 @@
 #include "FuzzHarness.h"
 #include "app/ImageCatalogue.h"
 #include "app/Run.h"
+#include "platform/Text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;
@@ -10,6 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto machine = sim::loadMachineText(std::string_view(reinterpret_cast<const char*>(data), size),
                                         "fuzz.json", error);
     VELO_FUZZ_CHECK((machine == nullptr) == !error.empty());
+    VELO_FUZZ_CHECK(visibleText(error) == error);  // no control character of the file shown
     if (!machine)
         return 0;
     sim::SimPlatform platform(std::move(machine));

@@ -339,6 +339,21 @@ TEST(MachineFile, RefusesTextThatIsNotOneJsonObject) {
 
     EXPECT_FALSE(loadMachineText("[]", "list.json", error));
     EXPECT_EQ(error, "list.json: must be an object");
+
+    // Quoted names show their control characters escaped; a number no double holds is named by
+    // its field like any other value out of range.
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"\u001b[2J\u0000x": 1})", "\\u001b[2J\\u0000x: unknown field"},
+        {R"({"a\u0085": 1, "a\u0085": 1})", "field \"a\\u0085\" appears twice in one object"},
+        {R"({"clock": 1e400})", "clock: is a number out of range"},
+        {R"({"scsiPorts": [1, [-1E999]]})", "scsiPorts[1][0]: is a number out of range"},
+        {R"({"controllers": [{"setOrder": )" + std::string(1000000, '9') + "}]}",
+         "controllers[0].setOrder: is a number out of range"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_FALSE(loadMachineText(text, "m\r.json", error));
+        EXPECT_EQ(error, "m\\u000d.json: " + expected);
+    }
 }
 
 TEST(MachineFile, UnreadableFileIsNamed) {

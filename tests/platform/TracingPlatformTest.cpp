@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/CommandLine.h"
 #include "app/Launch.h"
 #include "app/ImageCatalogue.h"
 #include "platform/Text.h"
@@ -196,6 +197,42 @@ TEST(TraceSwitch, TraceFileThatCannotBeCreatedStopsBeforeAnythingRuns) {
     ASSERT_TRUE(output.platformMade);
     EXPECT_TRUE(output.machine->opens().empty());
     EXPECT_TRUE(output.machine->requests().empty());
+}
+
+// What the command line, a file name or a recording holds is quoted with its control characters
+// escaped: it can neither drive the terminal nor cut the message short.
+TEST(Launch, MessagesShowControlCharactersOfTheirInputEscaped) {
+    const auto dir = std::filesystem::temp_directory_path();
+    const auto unknownCall = dir / "velo-escape-call.jsonl";
+    const auto departing = dir / "velo-escape-departure.jsonl";
+    std::ofstream(unknownCall) << R"({"op":"\u001b[2J"})"
+                               << "\n";
+    std::ofstream(departing) << R"({"seq":1,"op":"openDevice","path":"\u001b[31m\u0000x"})"
+                             << "\n";
+    const std::string forged = "\\u001b[2J\\u001b[31mvelo: OK\\u0000\\u0085";
+    const struct {
+        std::vector<std::wstring> args;
+        std::string err;
+    } cases[] = {
+        {{L"\x1b[2J\x1b[31mvelo: OK" + std::wstring(1, L'\0') + L"\x85"},
+         "velo: unknown switch \"" + forged + "\"\n" + usageText()},
+        {{L"/s", L"/machine", L"a\tb\x7f\x9b.json"},
+         "velo: a\\u0009b\\u007f\\u009b.json: cannot be opened: No such file or directory\n"},
+        {{L"/s", L"/replay", unknownCall.wstring()},
+         "velo: " + unknownCall.string() + " line 1: unknown call \"\\u001b[2J\"\n"},
+        {{L"/s", L"/replay", departing.wstring()},
+         "velo: the run departs from its recording: call 1: expected openDevice path "
+         "\\u001b[31m\\u0000x, came startUp\n"},
+    };
+    for (const auto& c : cases) {
+        LaunchOutput output;
+        EXPECT_EQ(launchWith(c.args, output), EXIT_BAD_COMMAND_LINE);
+        EXPECT_EQ(output.err, c.err);
+    }
+    std::filesystem::remove(unknownCall);
+    std::filesystem::remove(departing);
+    // Bytes that are no UTF-8 (none of the callers passes any) are shown by their value.
+    EXPECT_EQ(visibleText(std::string_view("\x9b\xe9!")), "\\x9b\\xe9!");
 }
 
 TEST(Launch, AnExceptionEndsTheRunWithTheInternalErrorStatusThatLinuxKeeps) {

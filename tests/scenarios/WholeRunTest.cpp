@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/ImageCatalogue.h"
+#include "app/List.h"
 #include "app/Passes.h"
 #include "app/Run.h"
 #include "app/RunContext.h"
@@ -227,19 +228,30 @@ private:
     std::optional<Sha256Digest> answer_;
 };
 
+// Neither a run nor /list offers a drive an image that fails its check.
 TEST_F(WholeRun, ImageThatFailsItsDigestCheckReachesNoDrive) {
     const struct {
         std::optional<Sha256Digest> answer;
         std::string line;
+        std::string listed;
     } cases[] = {
-        {Sha256Digest{}, "  [ERROR] Firmware image 1 is damaged; no drive was touched.\n\n"},
-        {std::nullopt, "  [ERROR] Firmware image 1 cannot be checked; no drive was touched.\n\n"},
+        {Sha256Digest{}, "  [ERROR] Firmware image 1 is damaged; no drive was touched.\n\n",
+         "Image : none, firmware image 1 is damaged\n"},
+        {std::nullopt, "  [ERROR] Firmware image 1 cannot be checked; no drive was touched.\n\n",
+         "Image : none, firmware image 1 cannot be checked\n"},
     };
+    const json machine = machineWith({drive("QLR2KAXA", "A"), drive("QLR2KAXA", "B")});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        auto answering = std::make_unique<HashAnswering>(
-            sim::testing::loadOrFail(machineWith({drive("QLR2KAXA", "A"), drive("QLR2KAXA", "B")})),
-            c.answer);
+        HashAnswering listing(sim::testing::loadOrFail(machine), c.answer);
+        RunOptions list;
+        list.listOnly = list.exitCodeFollowsResult = true;
+        EXPECT_EQ(listTargets(listing, list), EXIT_FAILED);
+        EXPECT_NE(listing.output().find(c.listed + "\n >> VELO List Ended (2 disks, 0 to update)"),
+                  std::string::npos);
+
+        auto answering =
+            std::make_unique<HashAnswering>(sim::testing::loadOrFail(machine), c.answer);
         RunOptions options;
         options.silent = true;
         runVelo(*answering, options);
