@@ -8,6 +8,8 @@
 #include "app/ImageCatalogue.h"
 #include "platform/Text.h"
 #include "platform/TracingPlatform.h"
+#include "platform/ReplayPlatform.h"
+#include "tests/TestSupport.h"
 #include "tests/platform/SimTestSupport.h"
 
 namespace velo {
@@ -225,6 +227,49 @@ TEST(TraceSwitch, TraceFileHoldsOneJsonLinePerCallOfTheRun) {
     }
     EXPECT_EQ(downloads, 514) << "get info, 512 pieces, activate";
     EXPECT_NE(output.out.find("Return Code : 0)"), std::string::npos);
+}
+
+// --- the /replay switch ---
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The run reads its recording again, a call at a time: a line that changed after the check
+// ends it as a departure.
+TEST(ReplaySwitch, ALineChangedAfterTheCheckIsADeparture) {
+    test::ScratchDir dir;
+    const auto path = dir.file("recording.jsonl");
+    LaunchOutput recorded;
+    ASSERT_EQ(launchWith({L"/s", L"/trace", path.wstring()}, recorded), 0);
+    const std::string recording = test::readBytes(path);
+    std::size_t line40 = 0;
+    for (int line = 1; line < 40; ++line)
+        line40 = recording.find('\n', line40) + 1;
+    const std::size_t line40End = recording.find('\n', line40);
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"op":)", "line 40: not a trace line"},
+        {std::string(recording.size(), ' '), "line 40: changed since the recording was checked"},
+    };
+    for (const auto& [changed, departure] : cases) {
+        writeFile(path, recording);
+        std::string err;
+        LaunchHooks hooks;
+        hooks.writeStdout = [](std::string_view) {};
+        hooks.writeStderr = [&](std::string_view b) {
+            if (err.empty())  // the announcement: the check is over, the run about to start
+                writeFile(path,
+                          recording.substr(0, line40) + changed + recording.substr(line40End));
+            err.append(b);
+        };
+        hooks.announceSimulation = true;
+        EXPECT_EQ(launch({L"/s", L"/replay", path.wstring()}, L"", hooks), 87);
+        unloadFirmwareImage();
+        EXPECT_NE(err.find("velo: the run departs from its recording: " + path.string() + " " +
+                           departure + "\n"),
+                  std::string::npos)
+            << err;
+    }
 }
 
 }  // namespace
