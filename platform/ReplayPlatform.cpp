@@ -135,6 +135,13 @@ LineKind readLine(std::string_view text, const std::string& sourceName, std::siz
         text.remove_suffix(1);
     if (text.empty())
         return LineKind::Skipped;
+    // Deeper values would be compared, shown and copied by recursion, so they are refused
+    // before they are parsed.
+    if (trace::nestsDeeperThan(text, trace::LINE_DEPTH)) {
+        error = where() + ": not a trace line: nested more than " +
+                std::to_string(trace::LINE_DEPTH) + " deep";
+        return LineKind::NotATraceLine;
+    }
     line = Line::parse(text, nullptr, false);
     if (line.is_discarded() || !line.is_object() || !line.contains("op") ||
         !line["op"].is_string()) {

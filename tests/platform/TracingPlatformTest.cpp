@@ -235,6 +235,39 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// A recording is checked whole before anything runs: what cannot be replayed exits 87 with the
+// file and the line named, values nested deeper than any trace line and files larger than the
+// limit (refused by their size) included.
+TEST(ReplaySwitch, RecordingsThatCannotBeReplayedStopBeforeAnythingRuns) {
+    test::ScratchDir dir;
+    const auto path = dir.file("recording.jsonl");
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const struct {
+        std::string content;  // empty: one byte larger than the limit
+        std::string error;    // after "velo: FILE"
+    } cases[] = {
+        {R"({"op":"localTime","set":)" + deep + "}\n",
+         " line 1: not a trace line: nested more than 3 deep"},
+        {"{\"op\":\"startUp\",\"result\":\"ok\"}\n\n{\"op\":\"startUp\",\"x\":{\"y\":[[1]]}}",
+         " line 3: not a trace line: nested more than 3 deep"},
+        {R"({"op":"writeOutput","text":"[[[[\"{{"})"
+         "\r\n{\"op\"}\n",
+         " line 2: not a trace line"},
+        {"{\"op\":\"startUp\"}\n{\"op\":\"format\"}", " line 2: unknown call \"format\""},
+        {"", ": is larger than 1073741824 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        writeFile(path, c.content);
+        if (c.content.empty())
+            std::filesystem::resize_file(path, ReplayPlatform::RECORDING_LIMIT + 1);
+        LaunchOutput output;
+        EXPECT_EQ(launchWith({L"/s", L"/replay", path.wstring()}, output), 87);
+        EXPECT_EQ(output.err, "velo: " + path.string() + c.error + "\n");
+        EXPECT_EQ(output.out, "");
+    }
+}
+
 // The run reads its recording again, a call at a time: a line that changed after the check
 // ends it as a departure.
 TEST(ReplaySwitch, ALineChangedAfterTheCheckIsADeparture) {
