@@ -140,15 +140,8 @@ bool isRegularFile(const std::wstring& path) {
     return std::filesystem::is_regular_file(nativePath(path), error);
 }
 
-FileLines::~FileLines() {
-    if (file_)
-        std::fclose(file_);
-}
-
 bool FileLines::open(const std::wstring& path, std::size_t limit, std::string& failure) {
-    if (file_)
-        std::fclose(file_);
-    file_ = openToRead(path, limit, failure).release();
+    file_.reset(openToRead(path, limit, failure).release());
     limit_ = limit;
     read_ = at_ = end_ = 0;
     ended_ = false;
@@ -168,10 +161,10 @@ FileLines::Next FileLines::next(std::string& line, std::size_t maxLength, std::s
             errno = 0;
             const std::size_t wanted = std::min(piece_.size(), limit_ + 1 - read_);
             at_ = 0;
-            end_ = std::fread(piece_.data(), 1, wanted, file_);
+            end_ = std::fread(piece_.data(), 1, wanted, file_.get());
             read_ += end_;
             if (end_ < wanted) {
-                if (std::ferror(file_) != 0) {
+                if (std::ferror(file_.get()) != 0) {
                     failure = "cannot be read: " + systemReason();
                     return Next::Failed;
                 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,11 +29,6 @@ class FileLines {
 public:
     enum class Next { Line, End, TooLong, Failed };
 
-    FileLines() = default;
-    ~FileLines();
-    FileLines(const FileLines&) = delete;
-    FileLines& operator=(const FileLines&) = delete;
-
     // Opens the file at its start. False, with what is wrong in failure, in the words of
     // readFileFromDisk: a directory, cannot be opened, a regular file larger than limit.
     bool open(const std::wstring& path, std::size_t limit, std::string& failure);
@@ -42,7 +38,10 @@ public:
     Next next(std::string& line, std::size_t maxLength, std::string& failure);
 
 private:
-    std::FILE* file_ = nullptr;
+    struct Closer {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, Closer> file_;
     std::size_t limit_ = 0;
     std::size_t read_ = 0;
     std::vector<char> piece_;
