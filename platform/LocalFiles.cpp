@@ -48,6 +48,10 @@ std::filesystem::path nativePath(const std::wstring& path) {
 #endif
 }
 
+std::string tooLarge(std::size_t limit) {
+    return "is larger than " + std::to_string(limit) + " bytes";
+}
+
 }  // namespace
 
 FileWriteResult writeTextFileToDisk(const std::wstring& path, std::string_view text) {
@@ -79,22 +83,43 @@ FileWriteResult writeTextFileToDisk(const std::wstring& path, std::string_view t
     return {true, {}};
 }
 
-bool readFileFromDisk(const std::wstring& path, std::size_t limit, std::string& content,
-                      std::string& failure) {
-    content.clear();
+namespace {
+
+// Opens a file to read it; nothing with what is wrong in failure. A regular file over limit
+// is refused by its size.
+FilePtr openToRead(const std::wstring& path, std::size_t limit, std::string& failure) {
     std::error_code error;
-    if (std::filesystem::is_directory(nativePath(path), error)) {
+    const auto status = std::filesystem::status(nativePath(path), error);
+    if (std::filesystem::is_directory(status)) {
         failure = "is a directory, not a file";
-        return false;
+        return nullptr;
     }
     errno = 0;
     FilePtr file = openFile(path, false);
     if (!file) {
         failure = "cannot be opened: " + systemReason();
-        return false;
+        return nullptr;
     }
-    // One byte past the limit tells a file that is too large, an endless one included, without
-    // reading more of it.
+    if (std::filesystem::is_regular_file(status)) {
+        const auto size = std::filesystem::file_size(nativePath(path), error);
+        if (!error && size > limit) {
+            failure = tooLarge(limit);
+            return nullptr;
+        }
+    }
+    return file;
+}
+
+}  // namespace
+
+bool readFileFromDisk(const std::wstring& path, std::size_t limit, std::string& content,
+                      std::string& failure) {
+    content.clear();
+    FilePtr file = openToRead(path, limit, failure);
+    if (!file)
+        return false;
+    // One byte past the limit tells a file that is too large (one that grew since its size
+    // was read, or an endless one) without reading more of it.
     char chunk[65536];
     while (content.size() <= limit) {
         const std::size_t wanted = std::min(sizeof chunk, limit + 1 - content.size());
@@ -108,11 +133,66 @@ bool readFileFromDisk(const std::wstring& path, std::size_t limit, std::string& 
         return false;
     }
     if (content.size() > limit) {
-        failure = "is larger than " + std::to_string(limit) + " bytes";
+        failure = tooLarge(limit);
         content.clear();
         return false;
     }
     return true;
+}
+
+bool isRegularFile(const std::wstring& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(nativePath(path), error);
+}
+
+bool FileLines::open(const std::wstring& path, std::size_t limit, std::string& failure) {
+    file_.reset(openToRead(path, limit, failure).release());
+    limit_ = limit;
+    read_ = at_ = end_ = 0;
+    ended_ = false;
+    piece_.resize(65536);
+    return file_ != nullptr;
+}
+
+FileLines::Next FileLines::next(std::string& line, std::size_t maxLength, std::string& failure) {
+    line.clear();
+    if (!file_)
+        return Next::End;
+    for (;;) {
+        if (at_ == end_) {
+            if (ended_)
+                return line.empty() ? Next::End : Next::Line;
+            // As readFileFromDisk: one byte past the limit tells a file that is too large.
+            errno = 0;
+            const std::size_t wanted = std::min(piece_.size(), limit_ + 1 - read_);
+            at_ = 0;
+            end_ = std::fread(piece_.data(), 1, wanted, file_.get());
+            read_ += end_;
+            if (end_ < wanted) {
+                if (std::ferror(file_.get()) != 0) {
+                    failure = "cannot be read: " + systemReason();
+                    return Next::Failed;
+                }
+                ended_ = true;
+            }
+            if (read_ > limit_) {
+                failure = tooLarge(limit_);
+                return Next::Failed;
+            }
+            continue;
+        }
+        const char* start = piece_.data() + at_;
+        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - at_));
+        const std::size_t length = newline ? static_cast<std::size_t>(newline - start) : end_ - at_;
+        if (line.size() + length > maxLength)
+            return Next::TooLong;
+        line.append(start, length);
+        at_ += length;
+        if (newline) {
+            ++at_;
+            return Next::Line;
+        }
+    }
 }
 
 bool namesSameFile(const std::wstring& first, const std::wstring& second) {

@@ -72,11 +72,147 @@ Line call(std::string_view op) {
 
 }  // namespace
 
+// The lines of a recording, read from the first once to check them and once to replay them.
+class Recording {
+public:
+    using Next = FileLines::Next;
+    virtual ~Recording() = default;
+    // Back to the first line; false with what is wrong in failure.
+    virtual bool rewind(std::string& failure) = 0;
+    // The next line, valid until the next call; as FileLines::next.
+    virtual Next next(std::string_view& line, std::size_t maxLength, std::string& failure) = 0;
+};
+
+namespace {
+
+class TextRecording : public Recording {
+public:
+    explicit TextRecording(std::string text) : text_(std::move(text)) {}
+    bool rewind(std::string&) override {
+        at_ = 0;
+        return true;
+    }
+    Next next(std::string_view& line, std::size_t maxLength, std::string&) override {
+        if (at_ >= text_.size())
+            return Next::End;
+        const std::size_t end = std::min(text_.find('\n', at_), text_.size());
+        line = std::string_view(text_).substr(at_, end - at_);
+        at_ = end + 1;
+        return line.size() > maxLength ? Next::TooLong : Next::Line;
+    }
+
+private:
+    std::string text_;
+    std::size_t at_ = 0;
+};
+
+class FileRecording : public Recording {
+public:
+    explicit FileRecording(std::wstring path) : path_(std::move(path)) {}
+    bool rewind(std::string& failure) override {
+        return lines_.open(path_, ReplayPlatform::RECORDING_LIMIT, failure);
+    }
+    Next next(std::string_view& line, std::size_t maxLength, std::string& failure) override {
+        const Next next = lines_.next(line_, maxLength, failure);
+        line = line_;
+        return next;
+    }
+
+private:
+    std::wstring path_;
+    FileLines lines_;
+    std::string line_;
+};
+
+enum class LineKind { Skipped, MachineCall, NotATraceLine };
+
+// Line lineNumber of a recording: skipped when empty or a call the run performs itself,
+// otherwise parsed into line. A line that is no trace line gets why in error, named.
+LineKind readLine(std::string_view text, const std::string& sourceName, std::size_t lineNumber,
+                  Line& line, std::string& error) {
+    auto where = [&] { return sourceName + " line " + std::to_string(lineNumber); };
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    if (text.empty())
+        return LineKind::Skipped;
+    // Deeper values would be compared, shown and copied by recursion, so they are refused
+    // before they are parsed.
+    if (trace::nestsDeeperThan(text, trace::LINE_DEPTH)) {
+        error = where() + ": not a trace line: nested more than " +
+                std::to_string(trace::LINE_DEPTH) + " deep";
+        return LineKind::NotATraceLine;
+    }
+    line = Line::parse(text, nullptr, false);
+    if (line.is_discarded() || !line.is_object() || !line.contains("op") ||
+        !line["op"].is_string()) {
+        error = where() + ": not a trace line";
+        return LineKind::NotATraceLine;
+    }
+    const std::string& op = line["op"].get_ref<const std::string&>();
+    if (isOneOf(op, MACHINE_CALLS))
+        return LineKind::MachineCall;
+    if (!isOneOf(op, RUN_CALLS)) {
+        error = where() + ": unknown call \"" + visibleText(op) + "\"";
+        return LineKind::NotATraceLine;
+    }
+    return LineKind::Skipped;
+}
+
+}  // namespace
+
 struct ReplayPlatform::State {
-    std::vector<Line> calls;
-    std::size_t next = 0;
+    std::unique_ptr<Recording> recording;  // at the line after the last one read
+    std::string sourceName;
+    std::size_t lineNumber = 0;   // of the last line read
+    std::size_t longestLine = 0;  // of the check; a longer line was written since
+    std::optional<Line> ahead;    // the next recorded call, read and not yet answered
+    bool ended = false;           // the recording holds no further call
+    Line answer;                  // the recorded call that answered last
+    std::size_t next = 0;         // recorded calls answered
     std::optional<std::string> departure;
     ReplayEcho echo;
+
+    // Reads the next recorded call into ahead, unless it is there or the recording ended. The
+    // recording was checked before the run, so a line that does not read now (or a file that
+    // no longer does) changed since: a departure, returned.
+    std::optional<std::string> readAhead() {
+        std::string failure;
+        while (!ahead && !ended) {
+            std::string_view text;
+            switch (recording->next(text, longestLine, failure)) {
+                case Recording::Next::End:
+                    ended = true;
+                    continue;
+                case Recording::Next::Failed:
+                    return sourceName + ": " + failure;
+                case Recording::Next::TooLong:
+                    return sourceName + " line " + std::to_string(lineNumber + 1) +
+                           ": changed since the recording was checked";
+                case Recording::Next::Line:
+                    break;
+            }
+            ++lineNumber;
+            Line line;
+            switch (readLine(text, sourceName, lineNumber, line, failure)) {
+                case LineKind::NotATraceLine:
+                    return failure;
+                case LineKind::MachineCall:
+                    ahead = std::move(line);
+                    break;
+                case LineKind::Skipped:
+                    break;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Takes the recorded call in ahead as answered.
+    const Line* take() {
+        answer = std::move(*ahead);
+        ahead.reset();
+        ++next;
+        return &answer;
+    }
 
     // Stops the replay: the first departure is kept for finish(), and the call that met it
     // throws, so that the run ends there.
@@ -92,7 +228,7 @@ struct ReplayPlatform::State {
             departure = differenceFrom(came);
         if (departure)
             throw ReplayDeparture(*departure);
-        return &calls[next++];
+        return take();
     }
 
     // A set released or a file closed, from a destructor: a difference is kept for finish(),
@@ -105,18 +241,20 @@ struct ReplayPlatform::State {
             came[idField] = id;
             departure = differenceFrom(came);
             if (!departure)
-                ++next;
+                take();
         } catch (...) {
             departure.emplace();
         }
     }
 
-    std::optional<std::string> differenceFrom(const Line& came) const {
-        if (next >= calls.size()) {
+    std::optional<std::string> differenceFrom(const Line& came) {
+        if (auto changed = readAhead())
+            return changed;
+        if (!ahead) {
             return "call " + std::to_string(next + 1) + ": the recording ends, came " +
                    describe(came);
         }
-        const Line& recorded = calls[next];
+        const Line& recorded = *ahead;
         const std::string at = "call " + recorded.value("seq", Line(next + 1)).dump() + ": ";
         if (recorded["op"] != came["op"]) {
             return at + "expected " + describe(recorded) + ", came " + describe(came);
@@ -264,48 +402,65 @@ private:
 ReplayPlatform::ReplayPlatform(std::shared_ptr<State> state) : state_(std::move(state)) {}
 ReplayPlatform::~ReplayPlatform() = default;
 
+// Checks every line of a recording, then sets it back to its first line for the replay, which
+// reads it again one call at a time. Nothing, with error, when a line is no trace line.
+std::unique_ptr<ReplayPlatform> ReplayPlatform::checked(std::unique_ptr<Recording> recording,
+                                                        const std::string& sourceName,
+                                                        std::string& error, ReplayEcho echo) {
+    auto state = std::make_shared<State>();
+    std::string failure;
+    if (!recording->rewind(failure)) {
+        error = sourceName + ": " + failure;
+        return nullptr;
+    }
+    std::size_t lineNumber = 0;
+    std::string_view text;
+    for (;;) {
+        const auto next = recording->next(text, std::numeric_limits<std::size_t>::max(), failure);
+        if (next == Recording::Next::End)
+            break;
+        if (next != Recording::Next::Line) {
+            error = sourceName + ": " + failure;
+            return nullptr;
+        }
+        ++lineNumber;
+        state->longestLine = std::max(state->longestLine, text.size());
+        Line line;
+        if (readLine(text, sourceName, lineNumber, line, error) == LineKind::NotATraceLine)
+            return nullptr;
+    }
+    if (!recording->rewind(failure)) {
+        error = sourceName + ": " + failure;
+        return nullptr;
+    }
+    state->recording = std::move(recording);
+    state->sourceName = sourceName;
+    state->echo = std::move(echo);
+    return std::unique_ptr<ReplayPlatform>(new ReplayPlatform(std::move(state)));
+}
+
 std::unique_ptr<ReplayPlatform> ReplayPlatform::fromText(std::string_view text,
                                                          const std::string& sourceName,
                                                          std::string& error, ReplayEcho echo) {
-    auto state = std::make_shared<State>();
-    state->echo = std::move(echo);
-    std::size_t lineNumber = 0;
-    while (!text.empty()) {
-        const std::size_t end = std::min(text.find('\n'), text.size());
-        std::string_view lineText = text.substr(0, end);
-        text.remove_prefix(std::min(end + 1, text.size()));
-        ++lineNumber;
-        if (!lineText.empty() && lineText.back() == '\r')
-            lineText.remove_suffix(1);
-        if (lineText.empty())
-            continue;
-        Line line = Line::parse(lineText, nullptr, false);
-        const std::string where = sourceName + " line " + std::to_string(lineNumber);
-        if (line.is_discarded() || !line.is_object() || !line.contains("op") ||
-            !line["op"].is_string()) {
-            error = where + ": not a trace line";
-            return nullptr;
-        }
-        const std::string op = line["op"].get<std::string>();
-        if (isOneOf(op, MACHINE_CALLS)) {
-            state->calls.push_back(std::move(line));
-        } else if (!isOneOf(op, RUN_CALLS)) {
-            error = where + ": unknown call \"" + visibleText(op) + "\"";
-            return nullptr;
-        }
-    }
-    return std::unique_ptr<ReplayPlatform>(new ReplayPlatform(std::move(state)));
+    return checked(std::make_unique<TextRecording>(std::string(text)), sourceName, error,
+                   std::move(echo));
 }
 
 std::unique_ptr<ReplayPlatform> ReplayPlatform::fromFile(const std::wstring& path,
                                                          std::string& error, ReplayEcho echo) {
+    if (isRegularFile(path)) {
+        return checked(std::make_unique<FileRecording>(path), visibleText(path), error,
+                       std::move(echo));
+    }
+    // A pipe or a device can be read only once: it is read whole and replayed from memory.
     std::string content;
     std::string failure;
     if (!readFileFromDisk(path, RECORDING_LIMIT, content, failure)) {
         error = visibleText(path) + ": " + failure;
         return nullptr;
     }
-    return fromText(content, visibleText(path), error, std::move(echo));
+    return checked(std::make_unique<TextRecording>(std::move(content)), visibleText(path), error,
+                   std::move(echo));
 }
 
 StartupStatus ReplayPlatform::startUp() {
@@ -386,8 +541,10 @@ std::optional<Sha256Digest> ReplayPlatform::sha256(std::span<const std::uint8_t>
 std::optional<std::string> ReplayPlatform::finish() {
     if (state_->departure)
         return state_->departure;
-    if (state_->next < state_->calls.size()) {
-        const Line& recorded = state_->calls[state_->next];
+    if (auto changed = state_->readAhead()) {
+        state_->departure = std::move(changed);
+    } else if (state_->ahead) {
+        const Line& recorded = *state_->ahead;
         state_->departure = "call " + recorded.value("seq", Line(0)).dump() + ": expected " +
                             describe(recorded) + ", the run ended";
     }

@@ -28,13 +28,16 @@ struct ReplayEcho {
     std::function<void(std::string_view)> err;
 };
 
+class Recording;
+
 class ReplayPlatform : public Platform {
 public:
     // The largest recording read: some hundred drives' updates.
     static constexpr std::size_t RECORDING_LIMIT = std::size_t{1} << 30;
 
-    // Reads a recording, one JSON line per call; nothing with a reason in error when a line is
-    // not a trace line.
+    // A recording, one JSON line per call, checked whole before it is returned; nothing with a
+    // reason in error when a line is not a trace line. A file is read again, line by line, as
+    // the run asks for its calls; a line that changed since the check is a departure.
     static std::unique_ptr<ReplayPlatform> fromText(std::string_view text,
                                                     const std::string& sourceName,
                                                     std::string& error, ReplayEcho echo = {});
@@ -62,6 +65,9 @@ public:
     struct State;
 
 private:
+    static std::unique_ptr<ReplayPlatform> checked(std::unique_ptr<Recording> recording,
+                                                   const std::string& sourceName,
+                                                   std::string& error, ReplayEcho echo);
     explicit ReplayPlatform(std::shared_ptr<State> state);
     std::shared_ptr<State> state_;
 };

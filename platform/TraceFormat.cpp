@@ -151,4 +151,26 @@ std::optional<std::vector<std::uint8_t>> outputOf(const Line& line,
     return reply;
 }
 
+bool nestsDeeperThan(std::string_view text, std::size_t depth) {
+    std::size_t open = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;  // the escaped character cannot end the string
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++open > depth)
+                return true;
+        } else if ((c == ']' || c == '}') && open > 0) {
+            --open;
+        }
+    }
+    return false;
+}
+
 }  // namespace velo::trace

@@ -35,4 +35,11 @@ std::optional<std::vector<std::uint8_t>> outputOf(const Line& line,
                                                   std::span<const std::uint8_t> sent,
                                                   std::size_t length);
 
+// The deepest a trace line nests: the line's object, its "outputChanges" list, one change
+// [offset, hex] in it (a "value" list of hardware ids is one level less).
+constexpr std::size_t LINE_DEPTH = 3;
+// Whether JSON text nests arrays and objects deeper than depth, brackets inside strings aside.
+// Read without recursion, so it can be asked of any text before the text is parsed.
+bool nestsDeeperThan(std::string_view text, std::size_t depth);
+
 }  // namespace velo::trace

@@ -9,6 +9,8 @@
 #include "app/ImageCatalogue.h"
 #include "platform/Text.h"
 #include "platform/TracingPlatform.h"
+#include "platform/ReplayPlatform.h"
+#include "tests/TestSupport.h"
 #include "tests/platform/SimTestSupport.h"
 
 namespace velo {
@@ -268,6 +270,82 @@ TEST(TraceSwitch, TraceFileHoldsOneJsonLinePerCallOfTheRun) {
     }
     EXPECT_EQ(downloads, 514) << "get info, 512 pieces, activate";
     EXPECT_NE(output.out.find("Return Code : 0)"), std::string::npos);
+}
+
+// --- the /replay switch ---
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A recording is checked whole before anything runs: what cannot be replayed exits 87 with the
+// file and the line named, values nested deeper than any trace line and files larger than the
+// limit (refused by their size) included.
+TEST(ReplaySwitch, RecordingsThatCannotBeReplayedStopBeforeAnythingRuns) {
+    test::ScratchDir dir;
+    const auto path = dir.file("recording.jsonl");
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const struct {
+        std::string content;  // empty: one byte larger than the limit
+        std::string error;    // after "velo: FILE"
+    } cases[] = {
+        {R"({"op":"localTime","set":)" + deep + "}\n",
+         " line 1: not a trace line: nested more than 3 deep"},
+        {"{\"op\":\"startUp\",\"result\":\"ok\"}\n\n{\"op\":\"startUp\",\"x\":{\"y\":[[1]]}}",
+         " line 3: not a trace line: nested more than 3 deep"},
+        {R"({"op":"writeOutput","text":"[[[[\"{{"})"
+         "\r\n{\"op\"}\n",
+         " line 2: not a trace line"},
+        {"{\"op\":\"startUp\"}\n{\"op\":\"format\"}", " line 2: unknown call \"format\""},
+        {"", ": is larger than 1073741824 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        writeFile(path, c.content);
+        if (c.content.empty())
+            std::filesystem::resize_file(path, ReplayPlatform::RECORDING_LIMIT + 1);
+        LaunchOutput output;
+        EXPECT_EQ(launchWith({L"/s", L"/replay", path.wstring()}, output), 87);
+        EXPECT_EQ(output.err, "velo: " + path.string() + c.error + "\n");
+        EXPECT_EQ(output.out, "");
+    }
+}
+
+// The run reads its recording again, a call at a time: a line that changed after the check
+// ends it as a departure.
+TEST(ReplaySwitch, ALineChangedAfterTheCheckIsADeparture) {
+    test::ScratchDir dir;
+    const auto path = dir.file("recording.jsonl");
+    LaunchOutput recorded;
+    ASSERT_EQ(launchWith({L"/s", L"/trace", path.wstring()}, recorded), 0);
+    const std::string recording = test::readBytes(path);
+    std::size_t line40 = 0;
+    for (int line = 1; line < 40; ++line)
+        line40 = recording.find('\n', line40) + 1;
+    const std::size_t line40End = recording.find('\n', line40);
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"op":)", "line 40: not a trace line"},
+        {std::string(recording.size(), ' '), "line 40: changed since the recording was checked"},
+    };
+    for (const auto& [changed, departure] : cases) {
+        writeFile(path, recording);
+        std::string err;
+        LaunchHooks hooks;
+        hooks.writeStdout = [](std::string_view) {};
+        hooks.writeStderr = [&](std::string_view b) {
+            if (err.empty())  // the announcement: the check is over, the run about to start
+                writeFile(path,
+                          recording.substr(0, line40) + changed + recording.substr(line40End));
+            err.append(b);
+        };
+        hooks.announceSimulation = true;
+        EXPECT_EQ(launch({L"/s", L"/replay", path.wstring()}, L"", hooks), 87);
+        unloadFirmwareImage();
+        EXPECT_NE(err.find("velo: the run departs from its recording: " + path.string() + " " +
+                           departure + "\n"),
+                  std::string::npos)
+            << err;
+    }
 }
 
 }  // namespace
