@@ -165,7 +165,9 @@ struct LaunchOutput {
     std::string out;
     std::string err;
     bool platformMade = false;
-    sim::Machine* machine = nullptr;  // the machine of the platform made, with its history
+    // The platform made, kept past the run so that its machine's history can be read; the run
+    // gets a forwarding platform over it.
+    std::unique_ptr<sim::SimPlatform> kept;
 };
 
 int launchWith(const std::vector<std::wstring>& args, LaunchOutput& output) {
@@ -174,13 +176,12 @@ int launchWith(const std::vector<std::wstring>& args, LaunchOutput& output) {
     hooks.writeStderr = [&](std::string_view b) { output.err.append(b); };
     hooks.defaultPlatform = [&]() -> std::unique_ptr<Platform> {
         output.platformMade = true;
-        auto platform = std::make_unique<sim::SimPlatform>(
+        output.kept = std::make_unique<sim::SimPlatform>(
             sim::loadDefaultMachine(),
             sim::Echo{[&](std::string_view b) { output.out.append(b); }, {}});
-        output.machine = &platform->machine();
-        output.machine->keepHistory(true);
-        platform->setClock(LocalTime{2024, 5, 1, 10, 0, 0});
-        return platform;
+        output.kept->machine().keepHistory(true);
+        output.kept->setClock(LocalTime{2024, 5, 1, 10, 0, 0});
+        return std::make_unique<TracingPlatform>(*output.kept, TraceSink{});
     };
     std::wstring text;
     for (const auto& arg : args)
@@ -197,8 +198,8 @@ TEST(TraceSwitch, TraceFileThatCannotBeCreatedStopsBeforeAnythingRuns) {
     EXPECT_EQ(output.out, "");
     // The machine is made first, to take its run lock, and then receives nothing.
     ASSERT_TRUE(output.platformMade);
-    EXPECT_TRUE(output.machine->opens().empty());
-    EXPECT_TRUE(output.machine->requests().empty());
+    EXPECT_TRUE(output.kept->machine().opens().empty());
+    EXPECT_TRUE(output.kept->machine().requests().empty());
 }
 
 // What the command line, a file name or a recording holds is quoted with its control characters

@@ -291,24 +291,25 @@ TEST_F(Operations, HeldRunLockTouchesNoDevice) {
     for (const bool exitCode : {false, true}) {
         json machine = test::example("two-drives");
         machine["runLock"] = "held";
-        sim::Machine* held = nullptr;
+        // Kept past the run, which gets a forwarding platform over it, so that its history can
+        // be read afterwards.
+        std::unique_ptr<sim::SimPlatform> kept;
         std::string out;
         std::string err;
         LaunchHooks hooks;
         hooks.writeStdout = [&](std::string_view bytes) { out += bytes; };
         hooks.writeStderr = [&](std::string_view bytes) { err += bytes; };
         hooks.defaultPlatform = [&]() -> std::unique_ptr<Platform> {
-            auto platform = std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(machine));
-            held = &platform->machine();
-            return platform;
+            kept = std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(machine));
+            return std::make_unique<TracingPlatform>(*kept, TraceSink{});
         };
         std::vector<std::wstring> args = {L"/s", L"/log", dir.file("held.log").wstring()};
         if (exitCode)
             args.push_back(L"/exitcode");
         EXPECT_EQ(launch(args, L"", hooks), exitCode ? EXIT_ANOTHER_RUN : EXIT_FAILED);
-        ASSERT_NE(held, nullptr);
-        EXPECT_TRUE(held->opens().empty());
-        EXPECT_TRUE(held->requests().empty());
+        ASSERT_NE(kept, nullptr);
+        EXPECT_TRUE(kept->machine().opens().empty());
+        EXPECT_TRUE(kept->machine().requests().empty());
         EXPECT_EQ(out, "");
         EXPECT_EQ(err,
                   "velo: another run of VELO is in progress on this machine; nothing was "
