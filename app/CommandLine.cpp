@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <set>
 
 #include "platform/Text.h"
@@ -10,12 +11,15 @@ namespace {
 
 bool isSwitchName(const std::wstring& arg) {
     const std::wstring name = lowerAscii(arg);
-    return name == L"/s" || name == L"/?" || name == L"/log" || name == L"/machine" ||
-           name == L"/trace" || name == L"/json" || name == L"/list" || name == L"/exitcode" ||
-           name == L"/replay" || name == L"/verify";
+    return std::find(SWITCHES.begin(), SWITCHES.end(), name) != SWITCHES.end();
 }
 
 }  // namespace
+
+bool hasSwitch(const std::vector<std::wstring>& args, std::wstring_view name) {
+    return std::any_of(args.begin(), args.end(),
+                       [&](const std::wstring& arg) { return lowerAscii(arg) == name; });
+}
 
 bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring& argumentText,
                       CommandLine& parsed, std::string& error) {
@@ -30,25 +34,25 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
             return false;
         }
         std::wstring* value = nullptr;
-        if (name == L"/s") {
+        if (name == SWITCH_SILENT) {
             parsed.run.silent = true;
-        } else if (name == L"/?") {
+        } else if (name == SWITCH_USAGE) {
             parsed.showUsage = true;
-        } else if (name == L"/log") {
+        } else if (name == SWITCH_LOG) {
             value = &parsed.run.logFilePath;
-        } else if (name == L"/machine") {
+        } else if (name == SWITCH_MACHINE) {
             value = &parsed.machineFile;
-        } else if (name == L"/trace") {
+        } else if (name == SWITCH_TRACE) {
             value = &parsed.traceFile;
-        } else if (name == L"/json") {
+        } else if (name == SWITCH_JSON) {
             value = &parsed.run.jsonFilePath;
-        } else if (name == L"/replay") {
+        } else if (name == SWITCH_REPLAY) {
             value = &parsed.replayFile;
-        } else if (name == L"/list") {
+        } else if (name == SWITCH_LIST) {
             parsed.run.listOnly = true;
-        } else if (name == L"/exitcode") {
+        } else if (name == SWITCH_EXIT_CODE) {
             parsed.run.exitCodeFollowsResult = true;
-        } else if (name == L"/verify") {
+        } else if (name == SWITCH_VERIFY) {
             parsed.run.verify = true;
         } else {
             error = "unknown switch \"" + visibleText(args[i]) + "\"";
@@ -73,22 +77,26 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
     return true;
 }
 
-std::string usageText() {
-    return "Usage: velo [/s] [/log FILE] [/json FILE] [/exitcode] [/list] [/verify]\n"
-           "            [/machine FILE | /replay FILE] [/trace FILE]\n"
-           "  /s             silent: no message box at the end\n"
-           "  /log FILE      write the result log to FILE (replaced if it exists)\n"
-           "  /json FILE     write the result as a JSON document to FILE (replaced if it exists)\n"
-           "  /exitcode      exit status 0 updated, 3010 restart needed, 1 failed or no disk\n"
-           "  /list          list the disks and the image each would receive; update nothing\n"
-           "  /verify        after activation, identify each disk again and check its revision\n"
-           "  /machine FILE  run on the simulated machine described in FILE\n"
-           "  /replay FILE   run on the machine recorded in FILE by /trace\n"
-           "  /trace FILE    record every platform call of the run to FILE, one JSON line each\n"
-           "  /?             show this text\n"
-           "Switches are case-insensitive. The run's return code (0, 1602, 1) is printed at the\n"
-           "end; the exit status is 0 (with /exitcode as above), or 87 for a bad command line\n"
-           "or a replay that departs from its recording.\n";
+std::string usageText(bool simulation) {
+    std::string text = "Usage: velo [/s] [/log FILE] [/json FILE] [/exitcode] [/list] [/verify]\n";
+    text += simulation ? "            [/machine FILE | /replay FILE] [/trace FILE]\n"
+                       : "            [/trace FILE]\n";
+    text += "  /s             silent: no message box at the end\n"
+            "  /log FILE      write the result log to FILE (replaced if it exists)\n"
+            "  /json FILE     write the result as a JSON document to FILE (replaced if it exists)\n"
+            "  /exitcode      exit status 0 updated, 3010 restart needed, 1 failed or no disk\n"
+            "  /list          list the disks and the image each would receive; update nothing\n"
+            "  /verify        after activation, identify each disk again and check its revision\n";
+    if (simulation) {
+        text += "  /machine FILE  run on the simulated machine described in FILE\n"
+                "  /replay FILE   run on the machine recorded in FILE by /trace\n";
+    }
+    text += "  /trace FILE    record every platform call of the run to FILE, one JSON line each\n"
+            "  /?             show this text\n"
+            "Switches are case-insensitive. The run's return code (0, 1602, 1) is printed at the\n"
+            "end; the exit status is 0 (with /exitcode as above), or 87 for a bad command line\n";
+    text += simulation ? "or a replay that departs from its recording.\n" : "(see the README).\n";
+    return text;
 }
 
 }  // namespace velo

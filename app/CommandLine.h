@@ -2,7 +2,9 @@
 // /replay FILE, /trace FILE, /?.
 #pragma once
 
+#include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Run.h"
@@ -10,6 +12,25 @@
 namespace velo {
 
 inline constexpr int EXIT_BAD_COMMAND_LINE = 87;
+
+// The switches, as a command line names them (letter case aside).
+inline constexpr std::wstring_view SWITCH_SILENT = L"/s";
+inline constexpr std::wstring_view SWITCH_USAGE = L"/?";
+inline constexpr std::wstring_view SWITCH_LOG = L"/log";
+inline constexpr std::wstring_view SWITCH_JSON = L"/json";
+inline constexpr std::wstring_view SWITCH_EXIT_CODE = L"/exitcode";
+inline constexpr std::wstring_view SWITCH_LIST = L"/list";
+inline constexpr std::wstring_view SWITCH_VERIFY = L"/verify";
+inline constexpr std::wstring_view SWITCH_MACHINE = L"/machine";
+inline constexpr std::wstring_view SWITCH_REPLAY = L"/replay";
+inline constexpr std::wstring_view SWITCH_TRACE = L"/trace";
+inline constexpr std::array<std::wstring_view, 10> SWITCHES = {
+    SWITCH_SILENT, SWITCH_USAGE,   SWITCH_LOG,     SWITCH_JSON,   SWITCH_EXIT_CODE,
+    SWITCH_LIST,   SWITCH_VERIFY,  SWITCH_MACHINE, SWITCH_REPLAY, SWITCH_TRACE,
+};
+
+// Whether any of the arguments is this switch, even on a command line that is otherwise wrong.
+bool hasSwitch(const std::vector<std::wstring>& args, std::wstring_view name);
 
 struct CommandLine {
     RunOptions run;
@@ -24,6 +45,8 @@ struct CommandLine {
 bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring& argumentText,
                       CommandLine& parsed, std::string& error);
 
-std::string usageText();
+// The usage text; without simulation, of a program that runs on real drives only (no /machine,
+// no /replay).
+std::string usageText(bool simulation = true);
 
 }  // namespace velo

@@ -10,11 +10,7 @@
 #include "app/Run.h"
 #include "platform/FileIdentity.h"
 #include "platform/LocalFiles.h"
-#include "platform/ReplayPlatform.h"
 #include "platform/Text.h"
-#include "platform/TracingPlatform.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/SimPlatform.h"
 
 namespace velo {
 
@@ -23,17 +19,17 @@ namespace {
 // The files a run reads or replaces must be distinct: a trace or log written over the machine
 // file would destroy it, and one written over the other would leave neither. Empty: they are.
 std::string sameFileNamedTwice(const CommandLine& commandLine) {
-    const std::pair<const char*, const std::wstring*> files[] = {
-        {"/machine", &commandLine.machineFile}, {"/log", &commandLine.run.logFilePath},
-        {"/trace", &commandLine.traceFile},     {"/json", &commandLine.run.jsonFilePath},
-        {"/replay", &commandLine.replayFile},
+    const std::pair<std::wstring_view, const std::wstring*> files[] = {
+        {SWITCH_MACHINE, &commandLine.machineFile}, {SWITCH_LOG, &commandLine.run.logFilePath},
+        {SWITCH_TRACE, &commandLine.traceFile},     {SWITCH_JSON, &commandLine.run.jsonFilePath},
+        {SWITCH_REPLAY, &commandLine.replayFile},
     };
     for (std::size_t i = 0; i < std::size(files); ++i) {
         for (std::size_t j = i + 1; j < std::size(files); ++j) {
             const std::wstring& first = *files[i].second;
             const std::wstring& second = *files[j].second;
             if (!first.empty() && !second.empty() && namesSameFile(first, second)) {
-                return std::string(files[i].first) + " and " + files[j].first +
+                return toUtf8(files[i].first) + " and " + toUtf8(files[j].first) +
                        " name the same file: " + visibleText(second);
             }
         }
@@ -47,14 +43,16 @@ std::string sameFileNamedTwice(const CommandLine& commandLine) {
 // removed again then; an output that cannot be made is left for the run to report, as before.
 std::string sameFileByIdentity(const CommandLine& commandLine) {
     struct Named {
-        const char* name;
+        std::wstring_view name;
         const std::wstring& path;
         bool output;
     };
     const Named files[] = {
-        {"/machine", commandLine.machineFile, false}, {"/log", commandLine.run.logFilePath, true},
-        {"/trace", commandLine.traceFile, true},      {"/json", commandLine.run.jsonFilePath, true},
-        {"/replay", commandLine.replayFile, false},
+        {SWITCH_MACHINE, commandLine.machineFile, false},
+        {SWITCH_LOG, commandLine.run.logFilePath, true},
+        {SWITCH_TRACE, commandLine.traceFile, true},
+        {SWITCH_JSON, commandLine.run.jsonFilePath, true},
+        {SWITCH_REPLAY, commandLine.replayFile, false},
     };
     std::vector<std::unique_ptr<OutputClaim>> claims;
     std::vector<std::optional<FileIdentity>> identities;
@@ -73,7 +71,7 @@ std::string sameFileByIdentity(const CommandLine& commandLine) {
             if (identities[i] && identities[j] && *identities[i] == *identities[j]) {
                 for (auto& claim : claims)
                     claim->removeCreated();
-                return std::string(files[i].name) + " and " + files[j].name +
+                return toUtf8(files[i].name) + " and " + toUtf8(files[j].name) +
                        " name the same file: " + visibleText(files[j].path);
             }
         }
@@ -86,11 +84,11 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
     CommandLine commandLine;
     std::string error;
     if (!parseCommandLine(args, argumentText, commandLine, error)) {
-        hooks.writeStderr("velo: " + error + "\n" + usageText());
+        hooks.writeStderr("velo: " + error + "\n" + usageText(offersSimulation(hooks)));
         return EXIT_BAD_COMMAND_LINE;
     }
     if (commandLine.showUsage) {
-        hooks.writeStdout(usageText());
+        hooks.writeStdout(usageText(offersSimulation(hooks)));
         return 0;
     }
     if (error = sameFileNamedTwice(commandLine); !error.empty()) {
@@ -98,36 +96,38 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
         return EXIT_BAD_COMMAND_LINE;
     }
 
-    std::unique_ptr<sim::Machine> machine;
-    if (!commandLine.machineFile.empty()) {
-        machine = sim::loadMachineFile(commandLine.machineFile, error);
-        if (!machine) {
+    // A switch whose stand-in this build does not carry: nothing can run as asked.
+    const bool simulated = !commandLine.machineFile.empty();
+    const bool replayed = !commandLine.replayFile.empty();
+    if ((simulated && !hooks.simulatedPlatform) || (replayed && !hooks.playbackPlatform)) {
+        const std::wstring_view name = simulated ? SWITCH_MACHINE : SWITCH_REPLAY;
+        hooks.writeStderr("velo: " + toUtf8(name) +
+                          " is not available: this build runs on real drives only\n");
+        return EXIT_BAD_COMMAND_LINE;
+    }
+
+    std::unique_ptr<Platform> platform;
+    std::unique_ptr<PlaybackPlatform> replay;
+    if (simulated) {
+        platform = hooks.simulatedPlatform(commandLine.machineFile, error);
+        if (!platform) {
             hooks.writeStderr("velo: " + error + "\n");
             return EXIT_BAD_COMMAND_LINE;
         }
-    }
-    std::unique_ptr<ReplayPlatform> replay;
-    if (!commandLine.replayFile.empty()) {
-        replay = ReplayPlatform::fromFile(commandLine.replayFile, error,
-                                          ReplayEcho{hooks.writeStdout, hooks.writeStderr});
+    } else if (replayed) {
+        replay = hooks.playbackPlatform(commandLine.replayFile, error);
         if (!replay) {
             hooks.writeStderr("velo: " + error + "\n");
             return EXIT_BAD_COMMAND_LINE;
         }
     }
-    if (hooks.announceSimulation && (machine || replay)) {
+    if (hooks.announceSimulation && (simulated || replayed)) {
         hooks.writeStderr("velo: simulated run on " +
-                          visibleText(machine ? commandLine.machineFile : commandLine.replayFile) +
+                          visibleText(simulated ? commandLine.machineFile : commandLine.replayFile) +
                           "; no device is touched\n");
     }
-
-    std::unique_ptr<Platform> platform;
-    if (machine) {
-        platform = std::make_unique<sim::SimPlatform>(
-            std::move(machine), sim::Echo{hooks.writeStdout, hooks.writeStderr});
-    } else if (!replay) {
+    if (!platform && !replay)
         platform = hooks.defaultPlatform();
-    }
     Platform& base = replay ? static_cast<Platform&>(*replay) : *platform;
 
     // One run at a time: a second one touches no drive and no file, since the outputs it names
@@ -151,9 +151,9 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
     }
     // The trace file is created before anything runs, so a path that cannot be written stops
     // the program like any other bad argument.
-    std::unique_ptr<TraceFile> trace;
+    std::unique_ptr<TraceRecorder> trace;
     if (!commandLine.traceFile.empty()) {
-        trace = TraceFile::create(commandLine.traceFile);
+        trace = hooks.traceRecorder(commandLine.traceFile);
         if (!trace) {
             hooks.writeStderr("velo: " + visibleText(commandLine.traceFile) +
                               ": the trace file cannot be created\n");
@@ -168,12 +168,12 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
     int status = 0;
     try {
         if (trace) {
-            TracingPlatform tracing(base, trace->sink());
-            status = runOn(tracing);
+            const std::unique_ptr<Platform> tracing = trace->wrap(base);
+            status = runOn(*tracing);
         } else {
             status = runOn(base);
         }
-    } catch (const ReplayDeparture&) {
+    } catch (const PlaybackDeparture&) {
         // Told below: finish() keeps the first departure.
     }
     if (trace) {

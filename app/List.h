@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/Run.h"
-#include "discovery/DiskRecord.h"
+#include "core/DiskRecord.h"
 #include "platform/Platform.h"
 
 namespace velo {

@@ -5,18 +5,18 @@
 #include <utility>
 
 #include "app/ImageCatalogue.h"
-#include "discovery/InboxIdentify.h"
-#include "discovery/IntelController.h"
-#include "discovery/PhysicalDrives.h"
+#include "stacks/inbox/InboxIdentify.h"
+#include "stacks/rst/IntelController.h"
+#include "stacks/inbox/PhysicalDrives.h"
 #include "platform/Console.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 #include "report/Report.h"
-#include "transport/CsmiRaid.h"
-#include "transport/InboxTransport.h"
-#include "transport/RstRequests.h"
-#include "transport/RstTransport.h"
-#include "transport/Vroc.h"
+#include "stacks/rst/CsmiRaid.h"
+#include "stacks/inbox/InboxFirmware.h"
+#include "stacks/rst/RstLayout.h"
+#include "stacks/rst/RstDisks.h"
+#include "stacks/vroc/VrocDisks.h"
 
 namespace velo {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "discovery/DiskRecord.h"
+#include "core/DiskRecord.h"
 #include "platform/Io.h"
 
 namespace velo {

@@ -4,16 +4,17 @@
 #include <cstdint>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/Passes.h"
-#include "discovery/DiskRecord.h"
+#include "core/DiskRecord.h"
 
 namespace velo {
 
 struct RunContext {
     DiskList disks;       // the targets of the update pass, each with its resultCode
     DiskScanner scanner;  // the scanner that the update pass runs on
-    std::wstring silentSwitch = L"/s";
-    std::wstring logSwitch = L"/log";
+    std::wstring silentSwitch{SWITCH_SILENT};
+    std::wstring logSwitch{SWITCH_LOG};
     std::wstring logFilePath;   // empty: no result log
     std::wstring inputCommand;  // echoed after "Input Command : "
     std::wstring startTime;

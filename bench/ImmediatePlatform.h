@@ -9,8 +9,8 @@
 
 #include "platform/Platform.h"
 #include "platform/SystemSha256.h"
-#include "transport/MiniportFirmware.h"
-#include "transport/SrbIoControl.h"
+#include "stacks/inbox/MiniportLayout.h"
+#include "wire/SrbIoControl.h"
 
 namespace velo::bench {
 

@@ -10,8 +10,8 @@
 #include "app/Run.h"
 #include "app/RunContext.h"
 #include "bench/MemoryBenchmark.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/Machine.h"
+#include "sim/SimPlatform.h"
 #include "platform/SystemSha256.h"
 
 namespace velo {

@@ -9,9 +9,9 @@
 #include "bench/BenchMachines.h"
 #include "bench/ThreadClock.h"
 #include "platform/Console.h"
-#include "platform/TracingPlatform.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/SimPlatform.h"
+#include "trace/TracingPlatform.h"
+#include "sim/Machine.h"
+#include "sim/SimPlatform.h"
 
 namespace velo::bench {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "discovery/DiskRecord.h"
+#include "core/DiskRecord.h"
 #include "platform/Io.h"
 
 namespace velo {

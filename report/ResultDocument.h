@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "discovery/DiskRecord.h"
+#include "core/DiskRecord.h"
 #include "report/Report.h"
 
 namespace velo {

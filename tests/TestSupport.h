@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/Text.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/Machine.h"
+#include "sim/SimPlatform.h"
 
 namespace velo::test {
 

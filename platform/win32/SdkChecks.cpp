@@ -20,14 +20,14 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/SdkChecks.h"
-#include "transport/CsmiRaidConfig.h"
-#include "transport/MiniportFirmware.h"
-#include "transport/NvmeCommands.h"
-#include "transport/NvmeIdentify.h"
-#include "transport/NvmePassThrough.h"
-#include "transport/RstRequests.h"
-#include "transport/SrbIoControl.h"
-#include "transport/StorageQuery.h"
+#include "stacks/rst/CsmiLayout.h"
+#include "stacks/inbox/MiniportLayout.h"
+#include "wire/NvmeCommands.h"
+#include "wire/NvmeIdentify.h"
+#include "stacks/vroc/NvmePassThroughLayout.h"
+#include "stacks/rst/RstLayout.h"
+#include "wire/SrbIoControl.h"
+#include "stacks/inbox/StorageQueryLayout.h"
 
 // VELO values captured under names the Windows headers cannot reach.
 namespace ours {

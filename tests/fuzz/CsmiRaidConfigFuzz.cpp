@@ -1,7 +1,7 @@
 // The Intel RST driver's CSMI GET RAID CONFIG replies (the first, and the larger one asked for
 // when the first lists more drives than it holds), then the members' identify answers.
 #include "FuzzHarness.h"
-#include "transport/CsmiRaid.h"
+#include "stacks/rst/CsmiRaid.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;

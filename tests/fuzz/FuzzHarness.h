@@ -25,14 +25,14 @@
 #include "platform/Io.h"
 #include "platform/Platform.h"
 #include "platform/SystemSha256.h"
-#include "discovery/UpdateFailure.h"
-#include "transport/FirmwareChunks.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/SimPlatform.h"
-#include "transport/MiniportFirmware.h"
-#include "transport/NvmePassThrough.h"
-#include "transport/RstRequests.h"
-#include "transport/VrocRequests.h"
+#include "core/UpdateFailure.h"
+#include "core/FirmwareChunks.h"
+#include "sim/Machine.h"
+#include "sim/SimPlatform.h"
+#include "stacks/inbox/MiniportLayout.h"
+#include "stacks/vroc/NvmePassThroughLayout.h"
+#include "stacks/rst/RstLayout.h"
+#include "stacks/vroc/VrocLayout.h"
 
 // A property of the code under test that must hold for every input; a miss is a finding.
 #define VELO_FUZZ_CHECK(condition)                                                             \

@@ -2,7 +2,7 @@
 // offset, slot count, slot entries), then the download and activation statuses. The first
 // input byte is the disk's update granularity.
 #include "FuzzHarness.h"
-#include "transport/InboxTransport.h"
+#include "stacks/inbox/InboxFirmware.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;

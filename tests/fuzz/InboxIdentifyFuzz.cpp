@@ -1,6 +1,6 @@
 // The inbox driver's answer to the storage protocol query (NVMe Identify Controller).
 #include "FuzzHarness.h"
-#include "discovery/InboxIdentify.h"
+#include "stacks/inbox/InboxIdentify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;

@@ -1,7 +1,7 @@
 // The location text of a disk behind an Intel controller ("Bus Number 3, Target Id 0, LUN 0"),
 // read from the device set as discovery reads it. The input is the text in UTF-8.
 #include "FuzzHarness.h"
-#include "discovery/IntelController.h"
+#include "stacks/rst/IntelController.h"
 #include "platform/Text.h"
 
 namespace {

@@ -10,15 +10,15 @@
 #include "app/ImageCatalogue.h"
 #include "app/List.h"
 #include "app/Run.h"
-#include "platform/TracingPlatform.h"
+#include "trace/TracingPlatform.h"
 #include "platform/Text.h"
-#include "transport/CsmiRaidConfig.h"
-#include "transport/FirmwareChunks.h"
-#include "transport/MiniportFirmware.h"
-#include "transport/NvmePassThrough.h"
-#include "transport/RstRequests.h"
-#include "transport/SrbIoControl.h"
-#include "transport/VrocRequests.h"
+#include "stacks/rst/CsmiLayout.h"
+#include "core/FirmwareChunks.h"
+#include "stacks/inbox/MiniportLayout.h"
+#include "stacks/vroc/NvmePassThroughLayout.h"
+#include "stacks/rst/RstLayout.h"
+#include "wire/SrbIoControl.h"
+#include "stacks/vroc/VrocLayout.h"
 
 namespace velo::fuzz {
 namespace {

@@ -5,7 +5,7 @@
 #include "app/ImageCatalogue.h"
 #include "app/List.h"
 #include "app/Run.h"
-#include "platform/ReplayPlatform.h"
+#include "trace/ReplayPlatform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool departed = false;
         try {
             list ? listTargets(*replay, options) : runVelo(*replay, options);
-        } catch (const ReplayDeparture&) {
+        } catch (const PlaybackDeparture&) {
             departed = true;
         }
         unloadFirmwareImage();

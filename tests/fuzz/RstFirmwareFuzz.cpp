@@ -1,7 +1,7 @@
 // The Intel RST driver's answers to the "IntelFw " firmware requests: the download statuses and
 // the activation status. The first input byte is the disk's update granularity.
 #include "FuzzHarness.h"
-#include "transport/RstTransport.h"
+#include "stacks/rst/RstDisks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;

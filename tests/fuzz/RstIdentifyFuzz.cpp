@@ -1,6 +1,6 @@
 // The Intel RST driver's answer to the "IntelNvm" Identify Controller pass-through.
 #include "FuzzHarness.h"
-#include "transport/RstTransport.h"
+#include "stacks/rst/RstDisks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;

@@ -2,7 +2,7 @@
 // Commit: driver statuses and completion entries. The first input byte is the disk's update
 // granularity.
 #include "FuzzHarness.h"
-#include "transport/Vroc.h"
+#include "stacks/vroc/VrocDisks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;

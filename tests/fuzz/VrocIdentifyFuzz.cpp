@@ -2,8 +2,8 @@
 // answers discovery as a clean port with one non-RAID disk would; only the identify answer
 // comes from the script.
 #include "FuzzHarness.h"
-#include "transport/Vroc.h"
-#include "transport/VrocRequests.h"
+#include "stacks/vroc/VrocDisks.h"
+#include "stacks/vroc/VrocLayout.h"
 
 namespace {
 

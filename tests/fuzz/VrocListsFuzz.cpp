@@ -4,7 +4,7 @@
 #include <set>
 
 #include "FuzzHarness.h"
-#include "transport/Vroc.h"
+#include "stacks/vroc/VrocDisks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velo;

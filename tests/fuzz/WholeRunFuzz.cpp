@@ -9,7 +9,7 @@
 #include "app/ImageCatalogue.h"
 #include "app/List.h"
 #include "app/Run.h"
-#include "platform/TracingPlatform.h"
+#include "trace/TracingPlatform.h"
 
 namespace {
 

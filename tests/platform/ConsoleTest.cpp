@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "report/TimeString.h"
-#include "../TestSupport.h"
+#include "tests/TestSupport.h"
 
 namespace velo {
 namespace {

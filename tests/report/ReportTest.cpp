@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/Console.h"
-#include "../TestSupport.h"
+#include "tests/TestSupport.h"
 
 namespace velo {
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "RunSupport.h"
-#include "../FakeDevices.h"
+#include "tests/FakeDevices.h"
 #include "app/RunContext.h"
 #include "platform/Text.h"
 

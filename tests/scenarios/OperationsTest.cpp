@@ -10,8 +10,8 @@
 #include "app/Passes.h"
 #include "app/RunContext.h"
 #include "platform/Console.h"
-#include "platform/ReplayPlatform.h"
-#include "platform/TracingPlatform.h"
+#include "trace/ReplayPlatform.h"
+#include "trace/TracingPlatform.h"
 #include "RunSupport.h"
 
 namespace velo {
@@ -254,7 +254,7 @@ TEST_F(Operations, ReplayNamesTheFirstChangedRequest) {
     ASSERT_TRUE(replay) << error;
     RunOptions options;
     options.silent = true;
-    EXPECT_THROW(runVelo(*replay, options), ReplayDeparture);
+    EXPECT_THROW(runVelo(*replay, options), PlaybackDeparture);
     const auto departure = replay->finish();
     ASSERT_TRUE(departure);
     EXPECT_EQ(departure->rfind("call 47: control file 5 code 0x4D008", 0), 0u) << *departure;
@@ -280,7 +280,7 @@ TEST_F(Operations, UnreadableRecordedAnswerIsADeparture) {
         ASSERT_TRUE(replay) << error;
         RunOptions options;
         options.silent = true;
-        EXPECT_THROW(runVelo(*replay, options), ReplayDeparture);
+        EXPECT_THROW(runVelo(*replay, options), PlaybackDeparture);
         EXPECT_EQ(replay->finish(), c.departure);
     }
 }

@@ -10,8 +10,8 @@
 
 #include "app/ImageCatalogue.h"
 #include "app/Run.h"
-#include "../TestSupport.h"
-#include "../platform/SimTestSupport.h"
+#include "tests/TestSupport.h"
+#include "tests/sim/SimTestSupport.h"
 
 namespace velo::test {
 

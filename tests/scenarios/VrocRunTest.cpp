@@ -1,7 +1,7 @@
 // Whole runs on machines with the Intel VROC driver: the example machines and variations of
 // them, checked by what the program prints and sends and what every drive holds afterwards.
 #include "RunSupport.h"
-#include "../FakeDevices.h"
+#include "tests/FakeDevices.h"
 
 namespace velo {
 namespace {

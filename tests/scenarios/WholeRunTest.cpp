@@ -10,8 +10,8 @@
 #include "app/Run.h"
 #include "app/RunContext.h"
 #include "platform/Console.h"
-#include "../TestSupport.h"
-#include "../platform/SimTestSupport.h"
+#include "tests/TestSupport.h"
+#include "tests/sim/SimTestSupport.h"
 
 namespace velo {
 namespace {

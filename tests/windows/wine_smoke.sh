@@ -2,8 +2,11 @@
 # Smoke test of velo.exe under wine: a run on a machine without any supported drive, its log
 # file, a bad command line, the executable's imports, a bcrypt.dll planted beside it, the
 # Windows backend's own test program (velo_win32_backend_test.exe of the same build) against
-# wine's SetupAPI and named pipes, and a copy signed with a throwaway certificate. Exits 77
-# (skipped) when velo.exe is not built.
+# wine's SetupAPI and named pipes, and a copy signed with a throwaway certificate. What needs a
+# simulated machine (every example against the host build, the image digest through CNG, a
+# damaged image, /exitcode, a replay) runs on velo-sim.exe, the same Windows program with the
+# simulator, built beside velo.exe for the tests only. Exits 77 (skipped) when velo.exe is not
+# built.
 #
 # Usage: wine_smoke.sh VELO_EXE SCRATCH_DIR [WINEPREFIX_DIR]
 #   VELO_EXE        the velo.exe of the windows build
@@ -22,6 +25,8 @@ if [[ ! -f $1 ]]; then
     exit 77
 fi
 velo_exe=$(realpath -- "$1")
+# The test executable beside it: velo.exe's Windows program on the simulated machines.
+velo_sim_exe=$(dirname -- "$velo_exe")/velo-sim.exe
 mkdir -p -- "$2"
 scratch=$(realpath -- "$2")
 build_dir=$(dirname -- "$velo_exe")
@@ -58,6 +63,13 @@ run_velo() {
     echo $? >"$scratch/$name.status"
 }
 status_of() { cat -- "$scratch/$1.status"; }
+# The same with velo-sim.exe, for what needs a simulated machine.
+run_sim() {
+    local name=$1
+    shift
+    (cd -- "$scratch" && "$wine" "$velo_sim_exe" "$@" </dev/null >"$name.out" 2>"$name.err")
+    echo $? >"$scratch/$name.status"
+}
 
 if ! command -v "$wine" >/dev/null || ! command -v wineserver >/dev/null; then
     echo "wine is not installed"
@@ -90,6 +102,26 @@ if LC_ALL=C grep -aqF 'level="asInvoker"' "$velo_exe" &&
 else
     fail "velo.exe lacks its manifest or version information"
 fi
+
+# --- The product carries no simulator ---
+# No machine-file reader and no embedded example machine in it; /machine and /replay are
+# refused in one line before anything runs.
+if ! LC_ALL=C grep -aqF 'velo-machine' "$velo_exe" &&
+   LC_ALL=C grep -aqF '"velo-machine"' "$velo_sim_exe"; then
+    pass "velo.exe holds no machine-file reader or example machine (velo-sim.exe does)"
+else
+    fail "velo.exe holds simulator text, or velo-sim.exe lacks it"
+fi
+for switch in /machine /REPLAY; do
+    name="refused-${switch#/}"
+    run_velo "$name" /s "$switch" x.json
+    if [[ $(status_of "$name") == 87 && ! -s $scratch/$name.out &&
+          $(cat "$scratch/$name.err") == "velo: ${switch,,} is not available: this build runs on real drives only" ]]; then
+        pass "velo.exe refuses $switch: 87 and one line"
+    else
+        fail "velo.exe $switch: status $(status_of "$name"), $(head -c 200 "$scratch/$name.err")"
+    fi
+done
 
 # --- A silent run on a machine without any supported drive ---
 run_velo silent /s
@@ -195,7 +227,7 @@ machine_copy="$scratch/same.json"
 cp -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples/default.json" "$machine_copy"
 before=$(file_bytes "$machine_copy")
 # The same file in another spelling: another letter case and a relative path.
-run_velo same_file /s /machine "$(windows_path "$machine_copy")" /trace SAME.JSON
+run_sim same_file /s /machine "$(windows_path "$machine_copy")" /trace SAME.JSON
 if [[ $(status_of same_file) == 87 && $(file_bytes "$machine_copy") == "$before" ]] &&
    grep -qF 'name the same file' "$scratch/same_file.err"; then
     pass "/machine and /trace naming one file: 87, the machine file intact"
@@ -203,7 +235,7 @@ else
     fail "/machine and /trace naming one file: status $(status_of same_file), $(head -c 200 "$scratch/same_file.err")"
 fi
 mkdir -p -- "$scratch/folder.json"
-run_velo folder_machine /s /machine folder.json
+run_sim folder_machine /s /machine folder.json
 if [[ $(status_of folder_machine) == 87 && $(cat "$scratch/folder_machine.err") == "velo: folder.json: is a directory, not a file" ]]; then
     pass "a directory as machine file: 87 and one line"
 else
@@ -243,7 +275,7 @@ fi
 examples=$(realpath -- "$(dirname -- "${BASH_SOURCE[0]}")/../../examples")
 trace="$scratch/default trace.jsonl"
 rm -f -- "$trace"
-run_velo simulated /s /machine "$(windows_path "$examples/default.json")" /trace "$(windows_path "$trace")"
+run_sim simulated /s /machine "$(windows_path "$examples/default.json")" /trace "$(windows_path "$trace")"
 if [[ $(status_of simulated) == 0 ]] && grep -qxF ' >> VELO Ended (Return Code : 0)' "$scratch/simulated.out"; then
     pass "/machine runs the default simulated machine to return code 0"
 else
@@ -267,7 +299,7 @@ fi
 # A copy whose embedded image 1 has one byte changed sends no firmware request.
 damaged_exe="$scratch/velo-damaged.exe"
 damaged_trace="$scratch/damaged.jsonl"
-python3 - "$velo_exe" "$image1" "$damaged_exe" <<'PY'
+python3 - "$velo_sim_exe" "$image1" "$damaged_exe" <<'PY'
 import sys
 program = bytearray(open(sys.argv[1], "rb").read())
 image = open(sys.argv[2], "rb").read()
@@ -276,10 +308,10 @@ assert at >= 0, "image 1 is not in velo.exe"
 program[at + 0x12345] ^= 0x01
 open(sys.argv[3], "wb").write(bytes(program))
 PY
-velo_exe_intact=$velo_exe
-velo_exe=$damaged_exe
-run_velo damaged /s /machine "$(windows_path "$examples/default.json")" /trace "$(windows_path "$damaged_trace")"
-velo_exe=$velo_exe_intact
+velo_sim_exe_intact=$velo_sim_exe
+velo_sim_exe=$damaged_exe
+run_sim damaged /s /machine "$(windows_path "$examples/default.json")" /trace "$(windows_path "$damaged_trace")"
+velo_sim_exe=$velo_sim_exe_intact
 if grep -qxF '  [ERROR] Firmware image 1 is damaged; no drive was touched.' "$scratch/damaged.out" &&
    grep -qxF ' >> VELO Ended (Return Code : 1)' "$scratch/damaged.out" &&
    ! grep -q '"code":"0x4D008"' "$damaged_trace"; then
@@ -299,7 +331,7 @@ for case in "default 0" "power-cycle 3010" "fails-third-chunk 1"; do
     read -r name expected <<<"$case"
     batch="$scratch/exitcode-$name.cmd"
     printf '@echo off\r\n"%s" /s /exitcode /machine "%s" >nul 2>nul\r\necho ERRORLEVEL=%%ERRORLEVEL%%\r\n' \
-        "$(windows_path "$velo_exe")" "$(windows_path "$examples/$name.json")" >"$batch"
+        "$(windows_path "$velo_sim_exe")" "$(windows_path "$examples/$name.json")" >"$batch"
     (cd -- "$scratch" && "$wine" cmd /c "$(windows_path "$batch")" </dev/null \
         >"exitcode-$name.out" 2>/dev/null)
     if grep -q "^ERRORLEVEL=$expected"$'\r'"\?$" "$scratch/exitcode-$name.out"; then
@@ -320,7 +352,7 @@ if [[ -n ${VELO_HOST:-} ]]; then
         exe_trace="$scratch/$name.exe.jsonl"
         "$VELO_HOST" /s /machine "$example" /trace "$host_trace" >"$scratch/$name.host.out" 2>/dev/null
         host_status=$?
-        run_velo "$name.exe" /s /machine "$(windows_path "$example")" /trace "$(windows_path "$exe_trace")"
+        run_sim "$name.exe" /s /machine "$(windows_path "$example")" /trace "$(windows_path "$exe_trace")"
         if [[ $host_status == "$(status_of "$name.exe")" ]] &&
            cmp -s -- "$scratch/$name.host.out" "$scratch/$name.exe.out" &&
            cmp -s <(requests_of "$host_trace") <(requests_of "$exe_trace"); then
@@ -331,7 +363,7 @@ if [[ -n ${VELO_HOST:-} ]]; then
     done
     # A run recorded by the host build replays on velo.exe to the same output.
     for name in rst-raid-volume vroc-commit-driver-status; do
-        run_velo "$name.replay" /s /replay "$(windows_path "$scratch/$name.host.jsonl")"
+        run_sim "$name.replay" /s /replay "$(windows_path "$scratch/$name.host.jsonl")"
         if [[ $(status_of "$name.replay") == 0 ]] &&
            cmp -s -- "$scratch/$name.host.out" "$scratch/$name.replay.out"; then
             pass "velo.exe replays the host's recording of examples/$name.json"
@@ -380,9 +412,8 @@ if openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VELO test signer
     else
         fail "a signed copy changed afterwards still verifies"
     fi
-    (cd -- "$scratch" && "$wine" "$signing/velo.exe" /s /machine \
-        "$(windows_path "$examples/default.json")" </dev/null >signed.out 2>signed.err)
-    if [[ $? == 0 ]] && grep -qF ' >> VELO Ended (Return Code : 0)' "$scratch/signed.out"; then
+    (cd -- "$scratch" && "$wine" "$signing/velo.exe" /s </dev/null >signed.out 2>signed.err)
+    if [[ $? == 0 ]] && grep -qF ' >> VELO Ended (Return Code : 1)' "$scratch/signed.out"; then
         pass "the signed copy runs under wine"
     else
         fail "the signed copy under wine: $(head -c 300 "$scratch/signed.out" "$scratch/signed.err")"

@@ -1,0 +1,176 @@
+#include "stacks/inbox/InboxFirmware.h"
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "core/FirmwareChunks.h"
+#include "stacks/inbox/MiniportLayout.h"
+
+namespace velo {
+
+namespace {
+
+class FirmwareRequests {
+public:
+    FirmwareRequests(DeviceFile& device, std::uint32_t chunk)
+        : device_(device), buffer_(fw::REQUEST_OVERHEAD + chunk), request_(buffer_) {}
+
+    ByteView& request() { return request_; }
+
+    // Sends the buffer in both directions; true when the call completed.
+    bool send() {
+        auto result = srb::sendWhole(device_, buffer_);
+        if (!result.ok) {
+            error_ = result.error;
+            return false;
+        }
+        status_ = srb::returnCode(request_);
+        return true;
+    }
+    std::uint32_t status() const { return status_; }
+    // The system error of the last call that failed.
+    std::uint32_t error() const { return error_; }
+
+private:
+    DeviceFile& device_;
+    std::vector<std::uint8_t> buffer_;
+    ByteView request_;
+    std::uint32_t status_ = 0;
+    std::uint32_t error_ = 0;
+};
+
+// The slot to activate, or why there is none.
+struct SlotChoice {
+    int result = INBOX_UPDATED;  // INBOX_UPDATED when a slot was found
+    std::uint8_t slot = 0;
+    std::optional<UpdateFailure> failure;
+};
+
+SlotChoice slotFailure(int result, UpdateFailure failure) {
+    return {result, 0, std::move(failure)};
+}
+
+UpdateFailure slotInformation(std::string meaning) {
+    UpdateFailure failure;
+    failure.step = FailedStep::GetInfo;
+    failure.source = StatusSource::Slot;
+    failure.meaning = std::move(meaning);
+    return failure;
+}
+
+// The first writable slot of the get-info reply. The reply's data offset and slot count come
+// from the driver, so every byte read is checked against the buffer first.
+SlotChoice chooseSlot(FirmwareRequests& requests) {
+    fw::putRequest(requests.request(), firmware::FUNCTION_GET_INFO);
+    if (!requests.send())
+        return slotFailure(INBOX_REQUEST_FAILED, callFailed(FailedStep::GetInfo, requests.error()));
+    if (requests.status() != firmware::STATUS_SUCCESS) {
+        return slotFailure(INBOX_REQUEST_FAILED,
+                           firmwareStatusFailed(FailedStep::GetInfo, requests.status()));
+    }
+    const ByteView& reply = requests.request();
+    const std::uint64_t info = reply.u32(fw::BLOCK_DATA_OFFSET);
+    if (!reply.fits(info, firmware::INFO_SLOTS)) {
+        return slotFailure(INBOX_REQUEST_FAILED,
+                           slotInformation("slot information outside the reply"));
+    }
+
+    const std::uint8_t slotCount = reply.u8(info + firmware::INFO_SLOT_COUNT);
+    if (reply.u8(info + firmware::INFO_UPGRADE_SUPPORT) == 0)
+        return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("firmware upgrade not supported"));
+    if (slotCount == 0)
+        return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("no firmware slot"));
+    for (std::size_t entry = 0; entry < slotCount; ++entry) {
+        const std::uint64_t slot = info + firmware::INFO_SLOTS + entry * firmware::SLOT_ENTRY_SIZE;
+        if (!reply.fits(slot, firmware::SLOT_ENTRY_SIZE)) {
+            return slotFailure(INBOX_REQUEST_FAILED,
+                               slotInformation("slot entries outside the reply"));
+        }
+        if (reply.u8(slot + firmware::SLOT_READ_ONLY) == 0) {
+            return {INBOX_UPDATED, reply.u8(slot + firmware::SLOT_NUMBER), std::nullopt};
+        }
+    }
+    return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("every firmware slot is read-only"));
+}
+
+// Sends the image in rising offset order; the last piece carries only the bytes that remain.
+// Nothing when every piece was accepted, else why the first refused one was.
+std::optional<UpdateFailure> download(FirmwareRequests& requests,
+                                      std::span<const std::uint8_t> image, std::uint32_t chunk) {
+    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
+    ByteView& request = requests.request();
+    RequestFront front(request.bytes(), fw::REQUEST_OVERHEAD);
+    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
+        const auto piece =
+            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
+        if (piece.size() == chunk && front.kept()) {
+            front.takeBack();
+            request.putU64(fw::DATA + firmware::DOWNLOAD_OFFSET, offset);
+            request.putBytesThenZero(fw::REQUEST_OVERHEAD, piece);
+        } else {
+            fw::putDownloadRequest(request, offset, piece);
+            if (piece.size() == chunk)
+                front.keep();
+        }
+        const std::size_t index = offset / chunk;
+        if (!requests.send())
+            return inChunk(callFailed(FailedStep::Download, requests.error()), index, chunks);
+        if (requests.status() != firmware::STATUS_SUCCESS) {
+            return inChunk(firmwareStatusFailed(FailedStep::Download, requests.status()), index,
+                           chunks);
+        }
+    }
+    return std::nullopt;
+}
+
+int activate(FirmwareRequests& requests, std::uint8_t slot, std::optional<UpdateFailure>& failure) {
+    ByteView& request = requests.request();
+    fw::putRequest(request, firmware::FUNCTION_ACTIVATE);
+    firmware::putActivate(request, fw::DATA, slot);
+    if (!requests.send()) {
+        failure = callFailed(FailedStep::Activate, requests.error());
+        return INBOX_REQUEST_FAILED;
+    }
+    switch (requests.status()) {
+        case firmware::STATUS_SUCCESS:
+            return INBOX_UPDATED;
+        case firmware::STATUS_POWER_CYCLE_REQUIRED:
+            // The new image runs only after the drive is power-cycled.
+            return INBOX_REBOOT_REQUIRED;
+        default:
+            failure = firmwareStatusFailed(FailedStep::Activate, requests.status());
+            return INBOX_NOT_ACCEPTED;
+    }
+}
+
+}  // namespace
+
+int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                    std::optional<UpdateFailure>* failure) {
+    FailureSlot slot(failure);
+    std::optional<UpdateFailure>& told = *slot;
+    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
+
+    auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
+                                         OPEN_FLAGS_NONE);
+    if (!opened.file) {
+        told = callFailed(FailedStep::Open, opened.error);
+        return INBOX_REQUEST_FAILED;
+    }
+    FirmwareRequests requests(*opened.file, chunk);
+
+    SlotChoice choice = chooseSlot(requests);
+    if (choice.result != INBOX_UPDATED) {
+        told = std::move(choice.failure);
+        return choice.result;
+    }
+    if (auto refused = download(requests, image.bytes, chunk)) {
+        told = std::move(refused);
+        return INBOX_REQUEST_FAILED;
+    }
+    return activate(requests, choice.slot, told);
+}
+
+}  // namespace velo

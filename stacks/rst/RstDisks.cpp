@@ -1,0 +1,150 @@
+#include "stacks/rst/RstDisks.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "platform/Console.h"
+#include "platform/Text.h"
+#include "wire/NvmeIdentify.h"
+#include "stacks/rst/RstLayout.h"
+#include "core/UpdateLines.h"
+
+namespace velo {
+
+namespace {
+
+// A whole identify field, every byte widened: the RST fields keep their zero bytes.
+std::wstring identifyField(const ByteView& identify, std::size_t offset, std::size_t size) {
+    return widenBytes(identify.text(offset, size));
+}
+
+}  // namespace
+
+int rstIdentify(Io& io, DiskRecord record, DiskList& targets) {
+    std::vector<std::uint8_t> buffer(rst::IDENTIFY_REQUEST_SIZE);
+    ByteView request(buffer);
+    rst::putIdentifyRequest(request, rst::pathIdOf(record.targetAddress));
+
+    auto opened = io.platform.openDevice(record.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
+                                         OPEN_FLAGS_NONE);
+    if (!opened.file)
+        return RST_NO_DEVICE;
+    if (!srb::sendWhole(*opened.file, buffer).ok)
+        return RST_IDENTIFY_FAILED;
+
+    // The driver's ReturnCode is not examined: whatever the data area holds now is the
+    // identity. A drive that answered nothing shows zero bytes, which select no image.
+    const ByteView identify(request.slice(rst::PASS_THROUGH_DATA, nvme::IDENTIFY_SIZE));
+    record.serialNumber = identifyField(identify, nvme::SERIAL_NUMBER, nvme::SERIAL_NUMBER_SIZE);
+    record.modelNumber = identifyField(identify, nvme::MODEL_NUMBER, nvme::MODEL_NUMBER_SIZE);
+    record.firmwareRevision =
+        identifyField(identify, nvme::FIRMWARE_REVISION, nvme::FIRMWARE_REVISION_SIZE);
+    record.updateGranularity = nvme::updateGranularity(identify);
+    targets.push_back(record);
+    return RST_IDENTIFIED;
+}
+
+int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
+                        std::span<const std::uint8_t> image,
+                        std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
+    // One buffer serves the whole download; the last piece may be shorter than a chunk, and
+    // then only its own bytes are sent, the rest of the buffer zero.
+    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
+    std::vector<std::uint8_t> buffer(rst::DOWNLOAD_OVERHEAD + chunk);
+    ByteView request(buffer);
+    const std::uint8_t pathId = rst::pathIdOf(disk.targetAddress);
+
+    RequestFront front(buffer, rst::DOWNLOAD_IMAGE);
+    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
+    bool failed = false;
+    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
+        const auto piece =
+            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
+        if (piece.size() == chunk && front.kept()) {
+            front.takeBack();
+            request.putU64(rst::DOWNLOAD_OFFSET, offset);
+            request.putBytesThenZero(rst::DOWNLOAD_IMAGE, piece);
+        } else {
+            rst::putDownloadRequest(request, pathId, offset, piece);
+            if (piece.size() == chunk)
+                front.keep();
+        }
+        if (!downloadRequestAccepted(io, srb::sendWhole(device, buffer), request, *told)) {
+            *told = inChunk(**told, offset / chunk, chunks);
+            failed = true;
+            break;
+        }
+    }
+    return finishDownload(io, failed);
+}
+
+int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId,
+                        std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
+    std::array<std::uint8_t, rst::ACTIVATE_REQUEST_SIZE> buffer{};
+    ByteView request(buffer);
+    rst::putActivateRequest(request, pathId, rst::ACTIVATE_SLOT);
+    const ControlResult result = srb::sendWhole(device, buffer);
+    if (!result.ok) {
+        printActivateCallFailed(io, result.error);
+        *told = callFailed(FailedStep::Activate, result.error);
+        return RST_FAILED;
+    }
+
+    const std::uint32_t status = srb::returnCode(request);
+    const int shown = static_cast<int>(status);
+    if (status != firmware::STATUS_SUCCESS && status != firmware::STATUS_POWER_CYCLE_REQUIRED)
+        *told = firmwareStatusFailed(FailedStep::Activate, status);
+    switch (status) {
+        case firmware::STATUS_SUCCESS:
+            io.console.printWide(L"  [PASS] Firmware activation succeeded.\n\n");
+            return RST_UPDATED;
+        case firmware::STATUS_ERROR:
+        case firmware::STATUS_CONTROLLER_ERROR:
+            io.console.printWide(L"  [ERROR] Firmware activate failed: error returned\n\n");
+            return RST_FAILED;
+        case firmware::STATUS_ILLEGAL_REQUEST:
+        case firmware::STATUS_INVALID_PARAMETER:
+        case firmware::STATUS_INPUT_BUFFER_TOO_BIG:
+            io.console.printWide(
+                L"  [ERROR] Firmware activate parameter error: srbControl->ReturnCode %d\n\n",
+                shown);
+            return RST_FAILED;
+        case firmware::STATUS_INVALID_SLOT:
+            io.console.printWide(L"  [ERROR] Firmware activate failed: invalid slot number\n\n");
+            return RST_FAILED;
+        case firmware::STATUS_INVALID_IMAGE:
+            io.console.printWide(L"  [ERROR] Firmware activate failed: invalid firmware image\n\n");
+            return RST_FAILED;
+        case firmware::STATUS_POWER_CYCLE_REQUIRED:
+            // The drive took the image; it runs after the next restart.
+            io.console.printWide(
+                L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");
+            return RST_REBOOT_REQUIRED;
+        default:
+            printUnexpectedActivateStatus(io, status);
+            return RST_FAILED;
+    }
+}
+
+int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                  std::optional<UpdateFailure>* failure) {
+    FailureSlot told(failure);
+    printTargetBanner(io, disk, BannerDriver::Rst, image.revision);
+    // The disk's controller is held without sharing for the whole update.
+    auto opened =
+        io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_NONE, OPEN_FLAGS_NONE);
+    if (!opened.file) {
+        printHandleError(io, opened.error);
+        *told = callFailed(FailedStep::Open, opened.error);
+        return RST_NO_HANDLE;
+    }
+    int result = rstDownloadFirmware(io, *opened.file, disk, image.bytes, &*told);
+    if (result == RST_UPDATED)
+        result = rstActivateFirmware(io, *opened.file, rst::pathIdOf(disk.targetAddress), &*told);
+    return result;
+}
+
+}  // namespace velo
