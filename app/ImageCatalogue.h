@@ -10,13 +10,15 @@
 #include <string>
 #include <string_view>
 
+#include "VeloVersion.h"
+
 namespace velo {
 
 inline constexpr std::size_t IMAGE_SIZE = 0x200000;
 inline constexpr std::size_t IMAGE_REVISION_OFFSET = 0x3020;
 inline constexpr std::size_t IMAGE_REVISION_LENGTH = 8;
 inline constexpr int IMAGE_COUNT = 4;
-inline constexpr std::wstring_view TOOL_TITLE_PREFIX = L"VELO_QX7B2_V1.0.2_";
+inline constexpr std::wstring_view TOOL_TITLE_PREFIX = L"VELO_QX7B2_V" VELO_VERSION_WIDE L"_";
 
 // The embedded image with this number (1 to 4), all IMAGE_SIZE bytes.
 std::span<const std::uint8_t> embeddedImage(int imageNumber);
