@@ -15,9 +15,9 @@
 namespace velo::bench {
 
 class ImmediateDevice : public DeviceFile {
-    static constexpr std::size_t FUNCTION = fw::BLOCK + firmware::BLOCK_FUNCTION;
+    static constexpr std::size_t FUNCTION = miniport::BLOCK + storagefw::BLOCK_FUNCTION;
     static constexpr std::size_t INFO_END =
-        fw::DATA + firmware::INFO_SLOTS + firmware::SLOT_ENTRY_SIZE;
+        miniport::DATA + storagefw::INFO_SLOTS + storagefw::SLOT_ENTRY_SIZE;
 
 public:
     explicit ImmediateDevice(std::uint64_t& requests) : requests_(requests) {}
@@ -27,13 +27,13 @@ public:
         ++requests_;
         if (controlCode == srb::IOCTL_SCSI_MINIPORT && buffer.size() >= INFO_END) {
             std::memset(buffer.data() + srb::RETURN_CODE, 0, 4);
-            if (buffer[FUNCTION] == firmware::FUNCTION_GET_INFO &&
-                std::memcmp(buffer.data() + srb::SIGNATURE, fw::SIGNATURE.data(), 8) == 0) {
-                // The transport's request asks for the information at fw::DATA.
-                buffer[fw::DATA + firmware::INFO_UPGRADE_SUPPORT] = 1;
-                buffer[fw::DATA + firmware::INFO_SLOT_COUNT] = 1;
-                buffer[fw::DATA + firmware::INFO_SLOTS + firmware::SLOT_NUMBER] = 2;
-                buffer[fw::DATA + firmware::INFO_SLOTS + firmware::SLOT_READ_ONLY] = 0;
+            if (buffer[FUNCTION] == storagefw::FUNCTION_GET_INFO &&
+                std::memcmp(buffer.data() + srb::SIGNATURE, miniport::SIGNATURE.data(), 8) == 0) {
+                // The transport's request asks for the information at miniport::DATA.
+                buffer[miniport::DATA + storagefw::INFO_UPGRADE_SUPPORT] = 1;
+                buffer[miniport::DATA + storagefw::INFO_SLOT_COUNT] = 1;
+                buffer[miniport::DATA + storagefw::INFO_SLOTS + storagefw::SLOT_NUMBER] = 2;
+                buffer[miniport::DATA + storagefw::INFO_SLOTS + storagefw::SLOT_READ_ONLY] = 0;
             }
         }
         return {true, outputLength, 0};

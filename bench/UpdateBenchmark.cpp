@@ -51,8 +51,8 @@ struct Stack {
 };
 
 Stack inboxStack() {
-    return {fw::REQUEST_OVERHEAD,
-            fw::DATA + firmware::DOWNLOAD_V1_IMAGE,
+    return {miniport::REQUEST_OVERHEAD,
+            miniport::DATA + storagefw::DOWNLOAD_V1_IMAGE,
             2,
             makeCandidate(L"\\\\.\\PHYSICALDRIVE0", DriverKind::Inbox),
             [](Io& io, const DiskRecord& disk, const UpdateImage& image) {

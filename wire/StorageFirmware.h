@@ -10,7 +10,7 @@
 
 #include "wire/ByteView.h"
 
-namespace velo::firmware {
+namespace velo::storagefw {
 
 // FIRMWARE_REQUEST_BLOCK.
 inline constexpr std::size_t BLOCK_VERSION = 0;
@@ -110,4 +110,4 @@ inline void putActivate(ByteView request, std::size_t at, std::uint8_t slot) {
     request.putU8(at + ACTIVATE_SLOT, slot);
 }
 
-}  // namespace velo::firmware
+}  // namespace velo::storagefw

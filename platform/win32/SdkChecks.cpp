@@ -177,7 +177,7 @@ static_assert(velo::csmi::RAID_SET_INDEX == sizeof(SRB_IO_CONTROL));
 // STORAGE_FIRMWARE_ACTIVATE) and IOCTL_SCSI_MINIPORT_FIRMWARE are not in the headers that
 // mingw-w64 ships. They are held against their published layouts here instead: naturally
 // aligned structures of 32- and 64-bit fields, whose sizes the requests of both stacks add up.
-namespace firmware = velo::firmware;
+namespace storagefw = velo::storagefw;
 struct PublishedRequestBlock {
     ULONG Version, Size, Function, Flags, DataBufferOffset, DataBufferLength;
 };
@@ -192,24 +192,24 @@ struct PublishedActivate {
     ULONG Version, Size;
     UCHAR SlotToActivate, Reserved0[3];
 };
-static_assert(firmware::BLOCK_SIZE == sizeof(PublishedRequestBlock));
-static_assert(firmware::BLOCK_FUNCTION == offsetof(PublishedRequestBlock, Function));
-static_assert(firmware::BLOCK_DATA_OFFSET == offsetof(PublishedRequestBlock, DataBufferOffset));
-static_assert(firmware::BLOCK_DATA_LENGTH == offsetof(PublishedRequestBlock, DataBufferLength));
-static_assert(firmware::DOWNLOAD_OFFSET == offsetof(PublishedDownloadV2, Offset));
-static_assert(firmware::DOWNLOAD_BUFFER_SIZE == offsetof(PublishedDownloadV2, BufferSize));
-static_assert(firmware::DOWNLOAD_V2_SLOT == offsetof(PublishedDownloadV2, Slot));
-static_assert(firmware::DOWNLOAD_V2_IMAGE_SIZE == offsetof(PublishedDownloadV2, ImageSize));
-static_assert(firmware::DOWNLOAD_V2_IMAGE == offsetof(PublishedDownloadV2, ImageBuffer));
-static_assert(firmware::ACTIVATE_SLOT == offsetof(PublishedActivate, SlotToActivate));
-static_assert(firmware::ACTIVATE_SIZE == sizeof(PublishedActivate));
+static_assert(storagefw::BLOCK_SIZE == sizeof(PublishedRequestBlock));
+static_assert(storagefw::BLOCK_FUNCTION == offsetof(PublishedRequestBlock, Function));
+static_assert(storagefw::BLOCK_DATA_OFFSET == offsetof(PublishedRequestBlock, DataBufferOffset));
+static_assert(storagefw::BLOCK_DATA_LENGTH == offsetof(PublishedRequestBlock, DataBufferLength));
+static_assert(storagefw::DOWNLOAD_OFFSET == offsetof(PublishedDownloadV2, Offset));
+static_assert(storagefw::DOWNLOAD_BUFFER_SIZE == offsetof(PublishedDownloadV2, BufferSize));
+static_assert(storagefw::DOWNLOAD_V2_SLOT == offsetof(PublishedDownloadV2, Slot));
+static_assert(storagefw::DOWNLOAD_V2_IMAGE_SIZE == offsetof(PublishedDownloadV2, ImageSize));
+static_assert(storagefw::DOWNLOAD_V2_IMAGE == offsetof(PublishedDownloadV2, ImageBuffer));
+static_assert(storagefw::ACTIVATE_SLOT == offsetof(PublishedActivate, SlotToActivate));
+static_assert(storagefw::ACTIVATE_SIZE == sizeof(PublishedActivate));
 static_assert(velo::rst::FUNCTION_BLOCK ==
               velo::rst::FIRMWARE_BLOCK + sizeof(PublishedRequestBlock));
 static_assert(velo::rst::DOWNLOAD_OVERHEAD ==
               velo::rst::FUNCTION_BLOCK + offsetof(PublishedDownloadV2, ImageBuffer));
 static_assert(velo::rst::ACTIVATE_REQUEST_SIZE ==
               velo::rst::FUNCTION_BLOCK + sizeof(PublishedActivate));
-static_assert(velo::fw::DATA == sizeof(SRB_IO_CONTROL) + sizeof(PublishedRequestBlock));
+static_assert(velo::miniport::DATA == sizeof(SRB_IO_CONTROL) + sizeof(PublishedRequestBlock));
 
 bool sameGuid(const velo::Guid& ours, const GUID& sdkGuid) {
     GUID converted = velo::toSdkGuid(ours);

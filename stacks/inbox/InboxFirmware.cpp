@@ -15,7 +15,7 @@ namespace {
 class FirmwareRequests {
 public:
     FirmwareRequests(DeviceFile& device, std::uint32_t chunk)
-        : device_(device), buffer_(fw::REQUEST_OVERHEAD + chunk), request_(buffer_) {}
+        : device_(device), buffer_(miniport::REQUEST_OVERHEAD + chunk), request_(buffer_) {}
 
     ByteView& request() { return request_; }
 
@@ -63,33 +63,34 @@ UpdateFailure slotInformation(std::string meaning) {
 // The first writable slot of the get-info reply. The reply's data offset and slot count come
 // from the driver, so every byte read is checked against the buffer first.
 SlotChoice chooseSlot(FirmwareRequests& requests) {
-    fw::putRequest(requests.request(), firmware::FUNCTION_GET_INFO);
+    miniport::putRequest(requests.request(), storagefw::FUNCTION_GET_INFO);
     if (!requests.send())
         return slotFailure(INBOX_REQUEST_FAILED, callFailed(FailedStep::GetInfo, requests.error()));
-    if (requests.status() != firmware::STATUS_SUCCESS) {
+    if (requests.status() != storagefw::STATUS_SUCCESS) {
         return slotFailure(INBOX_REQUEST_FAILED,
                            firmwareStatusFailed(FailedStep::GetInfo, requests.status()));
     }
     const ByteView& reply = requests.request();
-    const std::uint64_t info = reply.u32(fw::BLOCK_DATA_OFFSET);
-    if (!reply.fits(info, firmware::INFO_SLOTS)) {
+    const std::uint64_t info = reply.u32(miniport::BLOCK_DATA_OFFSET);
+    if (!reply.fits(info, storagefw::INFO_SLOTS)) {
         return slotFailure(INBOX_REQUEST_FAILED,
                            slotInformation("slot information outside the reply"));
     }
 
-    const std::uint8_t slotCount = reply.u8(info + firmware::INFO_SLOT_COUNT);
-    if (reply.u8(info + firmware::INFO_UPGRADE_SUPPORT) == 0)
+    const std::uint8_t slotCount = reply.u8(info + storagefw::INFO_SLOT_COUNT);
+    if (reply.u8(info + storagefw::INFO_UPGRADE_SUPPORT) == 0)
         return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("firmware upgrade not supported"));
     if (slotCount == 0)
         return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("no firmware slot"));
     for (std::size_t entry = 0; entry < slotCount; ++entry) {
-        const std::uint64_t slot = info + firmware::INFO_SLOTS + entry * firmware::SLOT_ENTRY_SIZE;
-        if (!reply.fits(slot, firmware::SLOT_ENTRY_SIZE)) {
+        const std::uint64_t slot =
+            info + storagefw::INFO_SLOTS + entry * storagefw::SLOT_ENTRY_SIZE;
+        if (!reply.fits(slot, storagefw::SLOT_ENTRY_SIZE)) {
             return slotFailure(INBOX_REQUEST_FAILED,
                                slotInformation("slot entries outside the reply"));
         }
-        if (reply.u8(slot + firmware::SLOT_READ_ONLY) == 0) {
-            return {INBOX_UPDATED, reply.u8(slot + firmware::SLOT_NUMBER), std::nullopt};
+        if (reply.u8(slot + storagefw::SLOT_READ_ONLY) == 0) {
+            return {INBOX_UPDATED, reply.u8(slot + storagefw::SLOT_NUMBER), std::nullopt};
         }
     }
     return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("every firmware slot is read-only"));
@@ -101,23 +102,23 @@ std::optional<UpdateFailure> download(FirmwareRequests& requests,
                                       std::span<const std::uint8_t> image, std::uint32_t chunk) {
     const std::size_t chunks = (image.size() + chunk - 1) / chunk;
     ByteView& request = requests.request();
-    RequestFront front(request.bytes(), fw::REQUEST_OVERHEAD);
+    RequestFront front(request.bytes(), miniport::REQUEST_OVERHEAD);
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
         if (piece.size() == chunk && front.kept()) {
             front.takeBack();
-            request.putU64(fw::DATA + firmware::DOWNLOAD_OFFSET, offset);
-            request.putBytesThenZero(fw::REQUEST_OVERHEAD, piece);
+            request.putU64(miniport::DATA + storagefw::DOWNLOAD_OFFSET, offset);
+            request.putBytesThenZero(miniport::REQUEST_OVERHEAD, piece);
         } else {
-            fw::putDownloadRequest(request, offset, piece);
+            miniport::putDownloadRequest(request, offset, piece);
             if (piece.size() == chunk)
                 front.keep();
         }
         const std::size_t index = offset / chunk;
         if (!requests.send())
             return inChunk(callFailed(FailedStep::Download, requests.error()), index, chunks);
-        if (requests.status() != firmware::STATUS_SUCCESS) {
+        if (requests.status() != storagefw::STATUS_SUCCESS) {
             return inChunk(firmwareStatusFailed(FailedStep::Download, requests.status()), index,
                            chunks);
         }
@@ -127,16 +128,16 @@ std::optional<UpdateFailure> download(FirmwareRequests& requests,
 
 int activate(FirmwareRequests& requests, std::uint8_t slot, std::optional<UpdateFailure>& failure) {
     ByteView& request = requests.request();
-    fw::putRequest(request, firmware::FUNCTION_ACTIVATE);
-    firmware::putActivate(request, fw::DATA, slot);
+    miniport::putRequest(request, storagefw::FUNCTION_ACTIVATE);
+    storagefw::putActivate(request, miniport::DATA, slot);
     if (!requests.send()) {
         failure = callFailed(FailedStep::Activate, requests.error());
         return INBOX_REQUEST_FAILED;
     }
     switch (requests.status()) {
-        case firmware::STATUS_SUCCESS:
+        case storagefw::STATUS_SUCCESS:
             return INBOX_UPDATED;
-        case firmware::STATUS_POWER_CYCLE_REQUIRED:
+        case storagefw::STATUS_POWER_CYCLE_REQUIRED:
             // The new image runs only after the drive is power-cycled.
             return INBOX_REBOOT_REQUIRED;
         default:

@@ -8,7 +8,7 @@
 #include "wire/SrbIoControl.h"
 #include "wire/StorageFirmware.h"
 
-namespace velo::fw {
+namespace velo::miniport {
 
 inline constexpr std::string_view SIGNATURE = "FIRMWARE";
 inline constexpr std::uint32_t IOCTL_SCSI_MINIPORT_FIRMWARE = 0x001B0780;
@@ -17,10 +17,10 @@ inline constexpr std::uint32_t TIMEOUT_SECONDS = 30;
 // FIRMWARE_REQUEST_BLOCK right after the header; the function data follows it directly (not
 // aligned up to 8).
 inline constexpr std::size_t BLOCK = srb::SIZE;
-inline constexpr std::size_t BLOCK_DATA_OFFSET = BLOCK + firmware::BLOCK_DATA_OFFSET;
-inline constexpr std::size_t DATA = BLOCK + firmware::BLOCK_SIZE;
+inline constexpr std::size_t BLOCK_DATA_OFFSET = BLOCK + storagefw::BLOCK_DATA_OFFSET;
+inline constexpr std::size_t DATA = BLOCK + storagefw::BLOCK_SIZE;
 // Header, request block and version-1 download header: what a request holds besides one chunk.
-inline constexpr std::size_t REQUEST_OVERHEAD = DATA + firmware::DOWNLOAD_V1_IMAGE;
+inline constexpr std::size_t REQUEST_OVERHEAD = DATA + storagefw::DOWNLOAD_V1_IMAGE;
 static_assert(DATA == 52);
 static_assert(REQUEST_OVERHEAD == 76);
 
@@ -29,8 +29,8 @@ static_assert(REQUEST_OVERHEAD == 76);
 inline void putRequest(ByteView request, std::uint32_t function) {
     request.zero();
     srb::putHeader(request, SIGNATURE, TIMEOUT_SECONDS, IOCTL_SCSI_MINIPORT_FIRMWARE);
-    firmware::putRequestBlock(request, BLOCK, function, static_cast<std::uint32_t>(DATA),
-                              static_cast<std::uint32_t>(request.size() - DATA));
+    storagefw::putRequestBlock(request, BLOCK, function, static_cast<std::uint32_t>(DATA),
+                               static_cast<std::uint32_t>(request.size() - DATA));
 }
 
 // One download request over the whole buffer: header, request block, version-1 download block
@@ -39,10 +39,10 @@ inline void putRequest(ByteView request, std::uint32_t function) {
 inline void putDownloadRequest(ByteView request, std::uint64_t offset,
                                std::span<const std::uint8_t> piece) {
     srb::putHeader(request, SIGNATURE, TIMEOUT_SECONDS, IOCTL_SCSI_MINIPORT_FIRMWARE);
-    firmware::putRequestBlock(request, BLOCK, firmware::FUNCTION_DOWNLOAD,
-                              static_cast<std::uint32_t>(DATA),
-                              static_cast<std::uint32_t>(request.size() - DATA));
-    firmware::putDownloadV1(request, DATA, offset, piece);
+    storagefw::putRequestBlock(request, BLOCK, storagefw::FUNCTION_DOWNLOAD,
+                               static_cast<std::uint32_t>(DATA),
+                               static_cast<std::uint32_t>(request.size() - DATA));
+    storagefw::putDownloadV1(request, DATA, offset, piece);
 }
 
-}  // namespace velo::fw
+}  // namespace velo::miniport

@@ -95,30 +95,30 @@ int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId,
 
     const std::uint32_t status = srb::returnCode(request);
     const int shown = static_cast<int>(status);
-    if (status != firmware::STATUS_SUCCESS && status != firmware::STATUS_POWER_CYCLE_REQUIRED)
+    if (status != storagefw::STATUS_SUCCESS && status != storagefw::STATUS_POWER_CYCLE_REQUIRED)
         *told = firmwareStatusFailed(FailedStep::Activate, status);
     switch (status) {
-        case firmware::STATUS_SUCCESS:
+        case storagefw::STATUS_SUCCESS:
             io.console.printWide(L"  [PASS] Firmware activation succeeded.\n\n");
             return RST_UPDATED;
-        case firmware::STATUS_ERROR:
-        case firmware::STATUS_CONTROLLER_ERROR:
+        case storagefw::STATUS_ERROR:
+        case storagefw::STATUS_CONTROLLER_ERROR:
             io.console.printWide(L"  [ERROR] Firmware activate failed: error returned\n\n");
             return RST_FAILED;
-        case firmware::STATUS_ILLEGAL_REQUEST:
-        case firmware::STATUS_INVALID_PARAMETER:
-        case firmware::STATUS_INPUT_BUFFER_TOO_BIG:
+        case storagefw::STATUS_ILLEGAL_REQUEST:
+        case storagefw::STATUS_INVALID_PARAMETER:
+        case storagefw::STATUS_INPUT_BUFFER_TOO_BIG:
             io.console.printWide(
                 L"  [ERROR] Firmware activate parameter error: srbControl->ReturnCode %d\n\n",
                 shown);
             return RST_FAILED;
-        case firmware::STATUS_INVALID_SLOT:
+        case storagefw::STATUS_INVALID_SLOT:
             io.console.printWide(L"  [ERROR] Firmware activate failed: invalid slot number\n\n");
             return RST_FAILED;
-        case firmware::STATUS_INVALID_IMAGE:
+        case storagefw::STATUS_INVALID_IMAGE:
             io.console.printWide(L"  [ERROR] Firmware activate failed: invalid firmware image\n\n");
             return RST_FAILED;
-        case firmware::STATUS_POWER_CYCLE_REQUIRED:
+        case storagefw::STATUS_POWER_CYCLE_REQUIRED:
             // The drive took the image; it runs after the next restart.
             io.console.printWide(
                 L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");

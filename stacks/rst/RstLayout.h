@@ -68,13 +68,13 @@ inline constexpr std::uint32_t FIRMWARE_TIMEOUT_SECONDS = 30;
 inline constexpr std::uint32_t RST_FIRMWARE_CONTROL_CODE = 0xF0000040;
 
 inline constexpr std::size_t FIRMWARE_BLOCK = 32;
-inline constexpr std::size_t FUNCTION_BLOCK = FIRMWARE_BLOCK + firmware::BLOCK_SIZE;
+inline constexpr std::size_t FUNCTION_BLOCK = FIRMWARE_BLOCK + storagefw::BLOCK_SIZE;
 // Header, address, request block and version-2 download block: all but the chunk.
-inline constexpr std::size_t DOWNLOAD_OVERHEAD = FUNCTION_BLOCK + firmware::DOWNLOAD_V2_IMAGE;
-inline constexpr std::size_t DOWNLOAD_OFFSET = FUNCTION_BLOCK + firmware::DOWNLOAD_OFFSET;
-inline constexpr std::size_t DOWNLOAD_LENGTH = FUNCTION_BLOCK + firmware::DOWNLOAD_BUFFER_SIZE;
+inline constexpr std::size_t DOWNLOAD_OVERHEAD = FUNCTION_BLOCK + storagefw::DOWNLOAD_V2_IMAGE;
+inline constexpr std::size_t DOWNLOAD_OFFSET = FUNCTION_BLOCK + storagefw::DOWNLOAD_OFFSET;
+inline constexpr std::size_t DOWNLOAD_LENGTH = FUNCTION_BLOCK + storagefw::DOWNLOAD_BUFFER_SIZE;
 inline constexpr std::size_t DOWNLOAD_IMAGE = DOWNLOAD_OVERHEAD;
-inline constexpr std::size_t ACTIVATE_REQUEST_SIZE = FUNCTION_BLOCK + firmware::ACTIVATE_SIZE;
+inline constexpr std::size_t ACTIVATE_REQUEST_SIZE = FUNCTION_BLOCK + storagefw::ACTIVATE_SIZE;
 inline constexpr std::uint8_t ACTIVATE_SLOT = 2;
 static_assert(FIRMWARE_BLOCK == LOGICAL_UNIT + 1);
 static_assert(FUNCTION_BLOCK == 56);
@@ -91,10 +91,10 @@ inline void putDownloadRequest(ByteView request, std::uint8_t pathId, std::uint6
     srb::putHeader(request, FIRMWARE_SIGNATURE, FIRMWARE_TIMEOUT_SECONDS,
                    RST_FIRMWARE_CONTROL_CODE);
     putAddress(request, pathId);
-    firmware::putRequestBlock(request, FIRMWARE_BLOCK, firmware::FUNCTION_DOWNLOAD,
-                              static_cast<std::uint32_t>(FUNCTION_BLOCK),
-                              static_cast<std::uint32_t>(request.size() - FUNCTION_BLOCK));
-    firmware::putDownloadV2(request, FUNCTION_BLOCK, offset, piece);
+    storagefw::putRequestBlock(request, FIRMWARE_BLOCK, storagefw::FUNCTION_DOWNLOAD,
+                               static_cast<std::uint32_t>(FUNCTION_BLOCK),
+                               static_cast<std::uint32_t>(request.size() - FUNCTION_BLOCK));
+    storagefw::putDownloadV2(request, FUNCTION_BLOCK, offset, piece);
 }
 
 // The activate request for `slot`, in a buffer of ACTIVATE_REQUEST_SIZE bytes.
@@ -103,10 +103,10 @@ inline void putActivateRequest(ByteView request, std::uint8_t pathId, std::uint8
     srb::putHeader(request, FIRMWARE_SIGNATURE, FIRMWARE_TIMEOUT_SECONDS,
                    RST_FIRMWARE_CONTROL_CODE);
     putAddress(request, pathId);
-    firmware::putRequestBlock(request, FIRMWARE_BLOCK, firmware::FUNCTION_ACTIVATE,
-                              static_cast<std::uint32_t>(FUNCTION_BLOCK),
-                              static_cast<std::uint32_t>(firmware::ACTIVATE_SIZE));
-    firmware::putActivate(request, FUNCTION_BLOCK, slot);
+    storagefw::putRequestBlock(request, FIRMWARE_BLOCK, storagefw::FUNCTION_ACTIVATE,
+                               static_cast<std::uint32_t>(FUNCTION_BLOCK),
+                               static_cast<std::uint32_t>(storagefw::ACTIVATE_SIZE));
+    storagefw::putActivate(request, FUNCTION_BLOCK, slot);
 }
 
 }  // namespace velo::rst

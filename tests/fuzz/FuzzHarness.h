@@ -218,11 +218,12 @@ inline bool isDownloadRequest(std::uint32_t code, std::span<std::uint8_t> buffer
         return false;
     const ByteView request(buffer);
     const std::string_view signature = request.text(srb::SIGNATURE, srb::SIGNATURE_SIZE);
-    if (signature == fw::SIGNATURE)
-        return request.u32(fw::BLOCK + firmware::BLOCK_FUNCTION) == firmware::FUNCTION_DOWNLOAD;
+    if (signature == miniport::SIGNATURE)
+        return request.u32(miniport::BLOCK + storagefw::BLOCK_FUNCTION) ==
+               storagefw::FUNCTION_DOWNLOAD;
     if (signature == rst::FIRMWARE_SIGNATURE) {
-        return request.u32(rst::FIRMWARE_BLOCK + firmware::BLOCK_FUNCTION) ==
-               firmware::FUNCTION_DOWNLOAD;
+        return request.u32(rst::FIRMWARE_BLOCK + storagefw::BLOCK_FUNCTION) ==
+               storagefw::FUNCTION_DOWNLOAD;
     }
     return signature == nvmept::SIGNATURE &&
            request.u32(srb::CONTROL_CODE) == vroc::NVMERAID_PASS_THROUGH &&

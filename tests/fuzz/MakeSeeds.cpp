@@ -107,10 +107,10 @@ private:
             const ByteView request(buffer);
             event.signature = std::string(request.text(srb::SIGNATURE, srb::SIGNATURE_SIZE));
             event.srbCode = request.u32(srb::CONTROL_CODE);
-            if (event.signature == fw::SIGNATURE)
-                event.function = request.u32(fw::BLOCK + firmware::BLOCK_FUNCTION);
+            if (event.signature == miniport::SIGNATURE)
+                event.function = request.u32(miniport::BLOCK + storagefw::BLOCK_FUNCTION);
             else if (event.signature == rst::FIRMWARE_SIGNATURE)
-                event.function = request.u32(rst::FIRMWARE_BLOCK + firmware::BLOCK_FUNCTION);
+                event.function = request.u32(rst::FIRMWARE_BLOCK + storagefw::BLOCK_FUNCTION);
             else if (event.signature == nvmept::SIGNATURE)
                 event.function = request.u8(nvmept::NVME_CMD);
             return event;
@@ -198,17 +198,18 @@ void writeSeeds(const std::vector<Event>& events, SeedWriter& seeds) {
         }
 
         // Get-info, the downloads of the small image, activation: all on one open disk.
-        if (event.signature == fw::SIGNATURE && event.function == firmware::FUNCTION_GET_INFO) {
+        if (event.signature == miniport::SIGNATURE &&
+            event.function == storagefw::FUNCTION_GET_INFO) {
             std::vector<const Event*> downloads;
             const Event* activate = nullptr;
             for (std::size_t k = i + 1; k < events.size() && events[k].file == event.file; ++k) {
                 if (events[k].download)
                     downloads.push_back(&events[k]);
-                else if (events[k].function == firmware::FUNCTION_ACTIVATE)
+                else if (events[k].function == storagefw::FUNCTION_ACTIVATE)
                     activate = &events[k];
             }
             seeds.write("inbox_get_info",
-                        firmwareSeed(&event, downloads, activate, fw::REQUEST_OVERHEAD));
+                        firmwareSeed(&event, downloads, activate, miniport::REQUEST_OVERHEAD));
         }
 
         // The RST and VROC updates: downloads, then activation or commit, on one open port.
