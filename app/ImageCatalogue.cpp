@@ -57,6 +57,16 @@ std::wstring installedRevision(int imageNumber) {
                          IMAGE_REVISION_LENGTH));
 }
 
+bool takesImage(int imageNumber, std::wstring_view revision) {
+    const std::wstring installs = installedRevision(imageNumber);
+    if (installs.empty())
+        return false;
+    if (revision == installs)
+        return true;
+    const std::optional<int> own = selectImageForRevision(revision);
+    return own && installedRevision(*own) == installs;
+}
+
 void loadFirmwareImage(int imageNumber) {
     auto image = embeddedImage(imageNumber);
     if (image.size() != IMAGE_SIZE)

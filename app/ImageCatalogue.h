@@ -35,6 +35,13 @@ std::optional<std::array<std::uint8_t, 32>> builtImageDigest(int imageNumber);
 // number.
 std::wstring installedRevision(int imageNumber);
 
+// Whether a drive at this revision takes the image with this number (1 to 4), the image that
+// the first target's revision chose: it does when it already runs the revision that image
+// installs, or when its own revision selects an image that installs that same revision. A
+// number outside 1 to 4 is taken by no drive. The update pass flashes exactly the drives this
+// admits, and /list plans exactly those.
+bool takesImage(int imageNumber, std::wstring_view revision);
+
 // Process-wide image state: empty until loadFirmwareImage runs, then only read. imageBuffer
 // views the chosen embedded image in place; the image is not copied.
 extern std::span<const std::uint8_t> imageBuffer;

@@ -53,7 +53,6 @@ std::vector<PlannedImage> planImages(const DiskList& targets) {
     if (targets.empty())
         return plan;
     const std::optional<int> loaded = selectImageForRevision(targets.front().firmwareRevision);
-    const std::wstring loadedRevision = loaded ? installedRevision(*loaded) : std::wstring();
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const std::wstring& revision = targets[i].firmwareRevision;
         if (!loaded) {
@@ -61,10 +60,9 @@ std::vector<PlannedImage> planImages(const DiskList& targets) {
                                                  : "the first disk's revision selects no image"});
             continue;
         }
-        // As the update pass decides: the same revision as the image installs, or a revision
-        // whose own image installs that revision.
+        // The update pass's own rule; the reasons below only tell why a target is left out.
         const std::optional<int> own = selectImageForRevision(revision);
-        if (revision == loadedRevision || (own && installedRevision(*own) == loadedRevision)) {
+        if (takesImage(*loaded, revision)) {
             plan.push_back({loaded, {}});
         } else if (own) {
             plan.push_back({std::nullopt, "revision " + printableAscii(revision) +

@@ -18,7 +18,7 @@ struct PlannedImage {
 };
 
 // The plan for every target, in order: the image is chosen from the first target's revision,
-// and another target takes it as the update pass decides.
+// and a target takes it by the update pass's own rule (takesImage).
 std::vector<PlannedImage> planImages(const DiskList& targets);
 
 // Prints the list (and writes it to the log file when one is set). Returns 0; with

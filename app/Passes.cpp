@@ -88,21 +88,6 @@ std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output)
     return vrocPort;
 }
 
-// The image was chosen from the first target's revision. Another target may take it only
-// when its own revision selects the same image, or when it already runs that image.
-bool takesLoadedImage(const DiskRecord& target) {
-    if (target.firmwareRevision == updatedFirmwareRevision)
-        return true;
-    auto image = selectImageForRevision(target.firmwareRevision);
-    if (!image)
-        return false;
-    auto block = embeddedImage(*image);
-    auto installed = widenBytes(
-        std::string_view(reinterpret_cast<const char*>(block.data()) + IMAGE_REVISION_OFFSET,
-                         IMAGE_REVISION_LENGTH));
-    return installed == updatedFirmwareRevision;
-}
-
 // After an update that reports the new image running: the drive identified again through the
 // stack that updated it. A restart-pending result cannot be checked before the restart.
 Verification verifyRevision(Io& io, const DiskRecord& target) {
@@ -174,7 +159,7 @@ int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify) {
         return 0;
     }
     for (DiskRecord& target : output) {
-        if (!takesLoadedImage(target)) {
+        if (!takesImage(loadedImageNumber, target.firmwareRevision)) {
             io.console.narrow << "  [ERROR] Firmware revision "
                               << printableAscii(target.firmwareRevision)
                               << " is not updated by this image; the disk was left unchanged."

@@ -203,6 +203,29 @@ TEST_F(Operations, ListSendsNoFirmwareAndPlansAsTheRunDoes) {
     }
 }
 
+// A second drive already at the revision the chosen image installs takes that image again:
+// /list plans it and the run flashes it, by the same rule.
+TEST_F(Operations, DriveAlreadyAtTheInstalledRevisionIsListedAndFlashed) {
+    const json machine = test::example("second-drive-current");
+    sim::SimPlatform listed(sim::testing::loadOrFail(machine));
+    RunOptions list;
+    list.listOnly = true;
+    listTargets(listed, list);
+    EXPECT_NE(listed.output().find("Current Firmware Version : QLR4KAXA\nImage : 1, installs "
+                                   "QLR4KAXA\n\n >> VELO List Ended (2 disks, 2 to update)"),
+              std::string::npos);
+
+    sim::SimPlatform updated(sim::testing::loadOrFail(machine));
+    RunOptions run;
+    run.silent = true;
+    runVelo(updated, run);
+    std::size_t toSecond = 0;
+    for (const auto& request : updated.machine().requestsOfKind(sim::RequestKind::Download))
+        toSecond += request.deviceNumber == 1u ? 1 : 0;
+    EXPECT_EQ(toSecond, 512u);
+    EXPECT_NE(updated.output().find("(Return Code : 0)"), std::string::npos);
+}
+
 // The trace of a silent run on machine, one line per call.
 std::string recordSilentRun(sim::SimPlatform& machine) {
     std::string recording;
