@@ -34,6 +34,8 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
             return false;
         }
         std::wstring* value = nullptr;
+        if (isSwitchName(args[i]))
+            parsed.run.switches.push_back(name);
         if (name == SWITCH_SILENT) {
             parsed.run.silent = true;
         } else if (name == SWITCH_USAGE) {
@@ -54,6 +56,8 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
             parsed.run.exitCodeFollowsResult = true;
         } else if (name == SWITCH_VERIFY) {
             parsed.run.verify = true;
+        } else if (name == SWITCH_RESUME) {
+            parsed.run.resume = true;
         } else {
             error = "unknown switch \"" + visibleText(args[i]) + "\"";
             return false;
@@ -70,31 +74,34 @@ bool parseCommandLine(const std::vector<std::wstring>& args, const std::wstring&
         error = "switches /machine and /replay cannot be used together";
         return false;
     }
-    if (parsed.run.listOnly && !parsed.run.jsonFilePath.empty()) {
-        error = "switch /list writes no result document; leave out /json";
-        return false;
-    }
     return true;
 }
 
 std::string usageText(bool simulation) {
-    std::string text = "Usage: velo [/s] [/log FILE] [/json FILE] [/exitcode] [/list] [/verify]\n";
+    std::string text =
+        "Usage: velo [/s] [/log FILE] [/json FILE] [/exitcode] [/list] [/verify] [/resume]\n";
     text += simulation ? "            [/machine FILE | /replay FILE] [/trace FILE]\n"
                        : "            [/trace FILE]\n";
-    text += "  /s             silent: no message box at the end\n"
-            "  /log FILE      write the result log to FILE (replaced if it exists)\n"
-            "  /json FILE     write the result as a JSON document to FILE (replaced if it exists)\n"
-            "  /exitcode      exit status 0 updated, 3010 restart needed, 1 failed or no disk\n"
-            "  /list          list the disks and the image each would receive; update nothing\n"
-            "  /verify        after activation, identify each disk again and check its revision\n";
+    text +=
+        "  /s             silent: no message box at the end\n"
+        "  /log FILE      write the result log to FILE (replaced if it exists)\n"
+        "  /json FILE     write the result as a JSON document to FILE (replaced if it exists)\n"
+        "  /exitcode      exit status 0 done, 3010 restart or power-off needed, 1 failed,\n"
+        "                 2 no drive on this machine, 1618 another run in progress\n"
+        "  /list          list the disks and the image each would receive; update nothing\n"
+        "  /verify        after activation, identify each disk again and check its revision\n"
+        "  /resume        finish an earlier update: drives that run, or wait to run, current\n"
+        "                 firmware are left alone, and the image is chosen for the others\n";
     if (simulation) {
-        text += "  /machine FILE  run on the simulated machine described in FILE\n"
-                "  /replay FILE   run on the machine recorded in FILE by /trace\n";
+        text +=
+            "  /machine FILE  run on the simulated machine described in FILE\n"
+            "  /replay FILE   run on the machine recorded in FILE by /trace\n";
     }
-    text += "  /trace FILE    record every platform call of the run to FILE, one JSON line each\n"
-            "  /?             show this text\n"
-            "Switches are case-insensitive. The run's return code (0, 1602, 1) is printed at the\n"
-            "end; the exit status is 0 (with /exitcode as above), or 87 for a bad command line\n";
+    text +=
+        "  /trace FILE    record every platform call of the run to FILE, one JSON line each\n"
+        "  /?             show this text\n"
+        "Switches are case-insensitive. The run's return code (0, 1602, 1) is printed at the\n"
+        "end; the exit status is 0 (with /exitcode as above), or 87 for a bad command line\n";
     text += simulation ? "or a replay that departs from its recording.\n" : "(see the README).\n";
     return text;
 }

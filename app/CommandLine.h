@@ -21,12 +21,13 @@ inline constexpr std::wstring_view SWITCH_JSON = L"/json";
 inline constexpr std::wstring_view SWITCH_EXIT_CODE = L"/exitcode";
 inline constexpr std::wstring_view SWITCH_LIST = L"/list";
 inline constexpr std::wstring_view SWITCH_VERIFY = L"/verify";
+inline constexpr std::wstring_view SWITCH_RESUME = L"/resume";
 inline constexpr std::wstring_view SWITCH_MACHINE = L"/machine";
 inline constexpr std::wstring_view SWITCH_REPLAY = L"/replay";
 inline constexpr std::wstring_view SWITCH_TRACE = L"/trace";
-inline constexpr std::array<std::wstring_view, 10> SWITCHES = {
-    SWITCH_SILENT, SWITCH_USAGE,   SWITCH_LOG,     SWITCH_JSON,   SWITCH_EXIT_CODE,
-    SWITCH_LIST,   SWITCH_VERIFY,  SWITCH_MACHINE, SWITCH_REPLAY, SWITCH_TRACE,
+inline constexpr std::array<std::wstring_view, 11> SWITCHES = {
+    SWITCH_SILENT, SWITCH_USAGE,  SWITCH_LOG,     SWITCH_JSON,   SWITCH_EXIT_CODE, SWITCH_LIST,
+    SWITCH_VERIFY, SWITCH_RESUME, SWITCH_MACHINE, SWITCH_REPLAY, SWITCH_TRACE,
 };
 
 // Whether any of the arguments is this switch, even on a command line that is otherwise wrong.

@@ -48,6 +48,14 @@ std::optional<int> selectImageForRevision(std::wstring_view revision) {
     return std::nullopt;
 }
 
+std::optional<int> imageInstalling(std::wstring_view revision) {
+    for (int image = 1; image <= IMAGE_COUNT; ++image) {
+        if (installedRevision(image) == revision)
+            return image;
+    }
+    return std::nullopt;
+}
+
 std::wstring installedRevision(int imageNumber) {
     auto image = embeddedImage(imageNumber);
     if (image.size() != IMAGE_SIZE)

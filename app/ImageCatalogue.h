@@ -35,6 +35,9 @@ std::optional<std::array<std::uint8_t, 32>> builtImageDigest(int imageNumber);
 // number.
 std::wstring installedRevision(int imageNumber);
 
+// The image whose installed revision this is, if any: a drive at it runs current firmware.
+std::optional<int> imageInstalling(std::wstring_view revision);
+
 // Whether a drive at this revision takes the image with this number (1 to 4), the image that
 // the first target's revision chose: it does when it already runs the revision that image
 // installs, or when its own revision selects an image that installs that same revision. A

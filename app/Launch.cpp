@@ -122,9 +122,10 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
         }
     }
     if (hooks.announceSimulation && (simulated || replayed)) {
-        hooks.writeStderr("velo: simulated run on " +
-                          visibleText(simulated ? commandLine.machineFile : commandLine.replayFile) +
-                          "; no device is touched\n");
+        hooks.writeStderr(
+            "velo: simulated run on " +
+            visibleText(simulated ? commandLine.machineFile : commandLine.replayFile) +
+            "; no device is touched\n");
     }
     if (!platform && !replay)
         platform = hooks.defaultPlatform();
@@ -160,9 +161,10 @@ int launchChecked(const std::vector<std::wstring>& args, const std::wstring& arg
             return EXIT_BAD_COMMAND_LINE;
         }
     }
+    RunOptions options = commandLine.run;
+    options.desktopVisible = hooks.desktopVisible;
     auto runOn = [&](Platform& target) {
-        return commandLine.run.listOnly ? listTargets(target, commandLine.run)
-                                        : runVelo(target, commandLine.run);
+        return options.listOnly ? listTargets(target, options) : runVelo(target, options);
     };
 
     int status = 0;

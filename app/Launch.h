@@ -37,6 +37,9 @@ struct LaunchHooks {
     // Whether a run on a simulated or replayed machine says so on standard error (a Windows
     // program, whose users expect real drives).
     bool announceSimulation = false;
+    // Whether a message box can be seen: not in a service or session 0, where a run behaves as
+    // with /s (the entry point asks the system).
+    bool desktopVisible = true;
 };
 
 // Whether the hooks offer the simulated stand-ins (/machine and /replay).

@@ -2,24 +2,17 @@
 
 #include <algorithm>
 
+#include "app/FirmwareState.h"
 #include "app/ImageCatalogue.h"
 #include "app/Passes.h"
 #include "platform/Console.h"
 #include "platform/Text.h"
 #include "report/ResultDocument.h"
+#include "report/TimeString.h"
 
 namespace velo {
 
 namespace {
-
-// The image whose installed revision this is, if any.
-std::optional<int> imageInstalling(const std::wstring& revision) {
-    for (int image = 1; image <= IMAGE_COUNT; ++image) {
-        if (installedRevision(image) == revision)
-            return image;
-    }
-    return std::nullopt;
-}
 
 // Why a target takes no image when its revision selects none.
 std::string noGroupReason(const std::wstring& revision) {
@@ -48,16 +41,28 @@ std::string driverLine(DriverKind kind) {
 
 }  // namespace
 
-std::vector<PlannedImage> planImages(const DiskList& targets) {
+std::vector<PlannedImage> planImages(const DiskList& targets, bool resume) {
     std::vector<PlannedImage> plan;
     if (targets.empty())
         return plan;
-    const std::optional<int> loaded = selectImageForRevision(targets.front().firmwareRevision);
+    const std::optional<int> loaded = chooseImage(targets, resume);
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        const std::wstring& revision = targets[i].firmwareRevision;
+        const DiskRecord& target = targets[i];
+        const std::wstring& revision = target.firmwareRevision;
+        if (resume && target.firmwareState == FirmwareState::Current) {
+            plan.push_back({std::nullopt, "already at revision " + printableAscii(revision) +
+                                              ", the current firmware"});
+            continue;
+        }
+        if (resume && target.firmwareState == FirmwareState::Pending) {
+            plan.push_back({std::nullopt, "revision " + printableAscii(target.waitingRevision) +
+                                              " waits for the drive's next reset"});
+            continue;
+        }
         if (!loaded) {
-            plan.push_back({std::nullopt, i == 0 ? noGroupReason(revision)
-                                                 : "the first disk's revision selects no image"});
+            plan.push_back({std::nullopt, i == 0 || resume
+                                              ? noGroupReason(revision)
+                                              : "the first disk's revision selects no image"});
             continue;
         }
         // The update pass's own rule; the reasons below only tell why a target is left out.
@@ -68,7 +73,7 @@ std::vector<PlannedImage> planImages(const DiskList& targets) {
             plan.push_back({std::nullopt, "revision " + printableAscii(revision) +
                                               " selects image " + std::to_string(*own) +
                                               ", another than image " + std::to_string(*loaded) +
-                                              " of the first disk"});
+                                              (resume ? " of this run" : " of the first disk")});
         } else {
             plan.push_back({std::nullopt, noGroupReason(revision)});
         }
@@ -80,18 +85,27 @@ int listTargets(Platform& platform, const RunOptions& options) {
     Console console(platform);
     Io io{platform, console};
     platform.startUp();
+    // The clock is read only for the result document.
+    const bool documented = !options.jsonFilePath.empty();
+    const std::optional<UniversalTime> startUtc =
+        documented ? platform.universalTime() : std::nullopt;
+    const std::wstring startTime = documented ? widenBytes(makeTimeString(platform)) : L"";
 
     DiskScanner scanner;
     DiskList targets;
     runScanPass(io, scanner, targets);
-    std::vector<PlannedImage> plan = planImages(targets);
+    // What waits in each drive's next-reset slot is told whether or not /resume would act on it.
+    for (DiskRecord& target : targets)
+        checkFirmwareState(io, target);
+    std::vector<PlannedImage> plan = planImages(targets, options.resume);
     // The image is checked as a run checks it before sending it; a damaged one goes to no disk.
     const auto taking = std::find_if(plan.begin(), plan.end(), [](const PlannedImage& planned) {
         return planned.image.has_value();
     });
+    std::optional<int> chosen;
     if (taking != plan.end()) {
-        const int image = *taking->image;
-        if (auto damage = imageDamage(platform, image, embeddedImage(image))) {
+        chosen = *taking->image;
+        if (auto damage = imageDamage(platform, *chosen, embeddedImage(*chosen))) {
             for (PlannedImage& planned : plan) {
                 if (planned.image)
                     planned = {std::nullopt, "firmware " + damage->finding};
@@ -110,6 +124,10 @@ int listTargets(Platform& platform, const RunOptions& options) {
         text += "Model Number : " + printableAscii(disk.modelNumber) + "\n";
         text += "Serial Number : " + printableAscii(disk.serialNumber) + "\n";
         text += "Current Firmware Version : " + printableAscii(disk.firmwareRevision) + "\n";
+        if (disk.firmwareState == FirmwareState::Pending) {
+            text += "Waiting Firmware Version : " + printableAscii(disk.waitingRevision) +
+                    ", at the drive's next reset\n";
+        }
         if (plan[i].image) {
             ++updating;
             text += "Image : " + std::to_string(*plan[i].image) + ", installs " +
@@ -132,9 +150,37 @@ int listTargets(Platform& platform, const RunOptions& options) {
                                       " cannot be written: " + written.failure + "\n");
         }
     }
-    if (!options.exitCodeFollowsResult)
-        return 0;
-    return updating > 0 ? EXIT_UPDATED : EXIT_FAILED;
+    const int status = updating > 0 ? EXIT_UPDATED : EXIT_FAILED;
+    if (documented) {
+        DocumentFacts document;
+        document.run =
+            describeRun(platform, options, startTime, widenBytes(makeTimeString(platform)));
+        document.run.startUtc = startUtc;
+        document.run.endUtc = platform.universalTime();
+        document.run.messageNotShown = "list";
+        document.exitStatus = status;
+        document.image = updating > 0 ? chosen : std::nullopt;
+        document.imageRevision = document.image ? installedRevision(*document.image) : L"";
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            DocumentTarget target;
+            target.disk = targets[i];
+            target.image = plan[i].image;
+            target.planReason = plan[i].reason;
+            if (plan[i].image) {
+                target.plan = Plan::WouldUpdate;
+            } else if (targets[i].firmwareState == FirmwareState::Pending) {
+                target.plan = Plan::Pending;
+            } else if (imageInstalling(targets[i].firmwareRevision)) {
+                target.plan = Plan::Current;
+            } else {
+                target.plan = Plan::LeftAlone;
+            }
+            document.targets.push_back(std::move(target));
+        }
+        document.unreached = scanner.unreached;
+        writeResultDocument(platform, options.jsonFilePath, buildResultDocument(document));
+    }
+    return options.exitCodeFollowsResult ? status : 0;
 }
 
 }  // namespace velo

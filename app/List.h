@@ -17,12 +17,14 @@ struct PlannedImage {
     std::string reason;        // why not, when it would receive none
 };
 
-// The plan for every target, in order: the image is chosen from the first target's revision,
+// The plan for every target, in order: the image is chosen as the run chooses it (from the
+// first target's revision; with resume, from the first that does not run current firmware),
 // and a target takes it by the update pass's own rule (takesImage).
-std::vector<PlannedImage> planImages(const DiskList& targets);
+std::vector<PlannedImage> planImages(const DiskList& targets, bool resume = false);
 
-// Prints the list (and writes it to the log file when one is set). Returns 0; with
-// exitCodeFollowsResult, 0 when some target would receive an image and 1 otherwise.
+// Prints the list (and writes it to the log file when one is set, and the result document with
+// each target's plan when /json names one). Returns 0; with exitCodeFollowsResult, 0 when some
+// target would receive an image and 1 otherwise.
 int listTargets(Platform& platform, const RunOptions& options);
 
 }  // namespace velo

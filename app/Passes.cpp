@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/FirmwareState.h"
 #include "app/ImageCatalogue.h"
 #include "stacks/inbox/InboxIdentify.h"
 #include "stacks/rst/IntelController.h"
@@ -49,10 +50,10 @@ private:
 // Discovery and identify, shared by both passes. Returns the VROC port that discovery found.
 std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output) {
     std::wstring portPath;
-    if (findIntelRaidPort(io, portPath)) {
-        enumerateIntelDisks(io, portPath, scanner.discovered);
+    if (findIntelRaidPort(io, portPath, &scanner.unreached)) {
+        enumerateIntelDisks(io, portPath, scanner.discovered, &scanner.unreached);
     }
-    enumeratePhysicalDrives(io, scanner.discovered);
+    enumeratePhysicalDrives(io, scanner.discovered, &scanner.unreached);
 
     std::int32_t vrocPort = -1;
     if (scanner.discovered.empty())
@@ -62,19 +63,20 @@ std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output)
     for (const DiskRecord& candidate : scanner.discovered) {
         bool intelCandidate = false;
         const std::size_t before = scanner.targets.size();
+        const std::size_t unreachedBefore = scanner.unreached.size();
         switch (candidate.driverKind) {
             case DriverKind::RstPassThrough:
-                rstIdentify(io, candidate, scanner.targets);
+                rstIdentify(io, candidate, scanner.targets, &scanner.unreached);
                 rstDrives.keepFirst(scanner.targets, before);
                 intelCandidate = true;
                 break;
             case DriverKind::RstRaid:
-                csmiReadRaidConfig(io, candidate, scanner.targets);
+                csmiReadRaidConfig(io, candidate, scanner.targets, &scanner.unreached);
                 rstDrives.keepFirst(scanner.targets, before);
                 intelCandidate = true;
                 break;
             case DriverKind::Inbox:
-                identifyInboxDisk(io, candidate, scanner.targets);
+                identifyInboxDisk(io, candidate, scanner.targets, &scanner.unreached);
                 break;
             default:
                 break;
@@ -82,6 +84,12 @@ std::int32_t discoverAndIdentify(Io& io, DiskScanner& scanner, DiskList& output)
         // VROC discovery starts from an Intel candidate, and only while nothing was found yet.
         if (intelCandidate && scanner.targets.empty()) {
             vrocDiscover(io, candidate, scanner.targets, vrocPort);
+            for (DiskRecord& found : scanner.targets)
+                found.vrocPort = vrocPort;
+            // The drives behind this candidate were reached through the VROC driver after all.
+            if (!scanner.targets.empty()) {
+                scanner.unreached.resize(unreachedBefore);
+            }
         }
     }
     output.insert(output.end(), scanner.targets.begin(), scanner.targets.end());
@@ -146,30 +154,60 @@ int runScanPass(Io& io, DiskScanner& scanner, DiskList& output) {
     return 0;
 }
 
-int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify) {
+void printCurrentTarget(Io& io, const DiskRecord& target) {
+    if (target.firmwareState == FirmwareState::Current) {
+        io.console.narrow << "  [INFO] Firmware revision "
+                          << printableAscii(target.firmwareRevision)
+                          << " is current; the disk was left unchanged." << lineEnd << lineEnd;
+    } else {
+        io.console.narrow << "  [INFO] Firmware revision " << printableAscii(target.waitingRevision)
+                          << " waits for the drive's next reset; the disk was left unchanged."
+                          << lineEnd << lineEnd;
+    }
+}
+
+int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output,
+                  const UpdatePassOptions& options) {
     const std::int32_t vrocPort = discoverAndIdentify(io, scanner, output);
+    if (options.resume) {
+        for (DiskRecord& target : output)
+            checkFirmwareState(io, target);
+    }
+    auto leftForCurrentFirmware = [&](DiskRecord& target) {
+        if (target.firmwareState == FirmwareState::Unchecked)
+            return false;
+        printCurrentTarget(io, target);
+        target.resultCode = target.firmwareState == FirmwareState::Current ? RETURN_SUCCESS
+                                                                           : RETURN_REBOOT_REQUIRED;
+        return true;
+    };
+
     const UpdateImage image{imageBuffer, updatedFirmwareRevision};
     if (auto damage = imageDamage(io.platform, loadedImageNumber, image.bytes)) {
         io.console.narrow << "  [ERROR] Firmware " << damage->finding << "; no drive was touched."
                           << lineEnd << lineEnd;
         for (DiskRecord& target : output) {
+            if (target.firmwareState != FirmwareState::Unchecked) {
+                target.resultCode = target.firmwareState == FirmwareState::Current
+                                        ? RETURN_SUCCESS
+                                        : RETURN_REBOOT_REQUIRED;
+                continue;
+            }
             target.resultCode = RESULT_NOT_UPDATED;
             target.failure = damage->failure;
         }
         return 0;
     }
     for (DiskRecord& target : output) {
+        if (leftForCurrentFirmware(target))
+            continue;
         if (!takesImage(loadedImageNumber, target.firmwareRevision)) {
             io.console.narrow << "  [ERROR] Firmware revision "
                               << printableAscii(target.firmwareRevision)
                               << " is not updated by this image; the disk was left unchanged."
                               << lineEnd << lineEnd;
             target.resultCode = RESULT_NOT_UPDATED;
-            UpdateFailure failure;
-            failure.step = FailedStep::Revision;
-            failure.meaning = "revision " + printableAscii(target.firmwareRevision) +
-                              " is not updated by the loaded image";
-            target.failure = std::move(failure);
+            target.failure = leftAloneFailure(target.firmwareRevision);
             continue;
         }
         switch (target.driverKind) {
@@ -184,12 +222,20 @@ int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify) {
                 target.resultCode = rstUpdateDisk(io, target, image, &target.failure);
                 break;
         }
-        if (verify &&
+        if (options.verify &&
             (target.resultCode == RETURN_SUCCESS || target.resultCode == RETURN_REBOOT_REQUIRED)) {
             target.verification = verifyRevision(io, target);
         }
     }
     return 0;
+}
+
+UpdateFailure leftAloneFailure(const std::wstring& revision) {
+    UpdateFailure failure;
+    failure.step = FailedStep::Revision;
+    failure.meaning =
+        "revision " + printableAscii(revision) + " is not updated by the loaded image";
+    return failure;
 }
 
 }  // namespace velo

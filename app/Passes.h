@@ -16,6 +16,17 @@ namespace velo {
 struct DiskScanner {
     DiskList discovered;
     DiskList targets;
+    UnreachedList unreached;  // disks that matched but yielded no target, and why
+};
+
+// How the update pass treats its targets.
+struct UpdatePassOptions {
+    // Each disk whose update reports the new image running is identified again through the
+    // same stack and the revision it reports is compared with the image's (/verify).
+    bool verify = false;
+    // A target that runs, or waits to run, the firmware an image installs gets no firmware
+    // request (/resume).
+    bool resume = false;
 };
 
 // What is wrong with an image that must not be sent.
@@ -32,9 +43,15 @@ std::optional<ImageDamage> imageDamage(Platform& platform, int imageNumber,
 
 // Discovery and identify; appends every target to output. Sends no firmware.
 int runScanPass(Io& io, DiskScanner& scanner, DiskList& output);
-// Discovery and identify again, then the update of every target in output, in order. With
-// verify, each disk whose update reports the new image running is identified again through the
-// same stack and the revision it reports is compared with the image's.
-int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output, bool verify = false);
+// Discovery and identify again, then the update of every target in output, in order.
+int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output,
+                  const UpdatePassOptions& options = {});
+
+// Why a target whose revision does not take the loaded image was left alone.
+UpdateFailure leftAloneFailure(const std::wstring& revision);
+
+// The lines of a target that /resume leaves alone because it runs, or waits to run, current
+// firmware.
+void printCurrentTarget(Io& io, const DiskRecord& target);
 
 }  // namespace velo

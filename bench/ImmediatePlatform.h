@@ -56,6 +56,10 @@ public:
     }
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return LocalTime{2026, 1, 1, 0, 0, 0}; }
+    std::optional<UniversalTime> universalTime() override {
+        return UniversalTime{2026, 1, 1, 0, 0, 0};
+    }
+    std::string computerName() override { return "BENCH"; }
     void writeOutput(std::string_view) override {}
     void writeErrorOutput(std::string_view) override {}
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {

@@ -33,6 +33,15 @@ struct Verification {
     std::wstring runningRevision;  // as identified; empty unless Verified or RevisionDiffers
 };
 
+// What /resume and /list learn of a target's firmware before any update step: it runs the
+// revision an image installs, or such a revision waits in the slot that activates at its next
+// reset. A run without them does not ask.
+enum class FirmwareState {
+    Unchecked,
+    Current,
+    Pending,
+};
+
 struct DiskRecord {
     std::wstring devicePath;
     std::int64_t targetAddress = -1;  // -1: opened directly, no address behind a controller
@@ -45,6 +54,12 @@ struct DiskRecord {
     std::int32_t resultCode = 0;
     std::optional<UpdateFailure> failure;      // why the update failed, when it did
     std::optional<Verification> verification;  // with /verify, for an updated disk
+    // Where the disk is: the inbox driver's device number; the SCSI port the VROC driver
+    // answers on (its requests go there, not to devicePath).
+    std::optional<std::uint32_t> deviceNumber;
+    std::int32_t vrocPort = -1;
+    FirmwareState firmwareState = FirmwareState::Unchecked;
+    std::wstring waitingRevision;  // Pending: the revision that waits for the next reset
 
     // Empties the four texts; the other fields keep their values.
     void clear() {
@@ -56,6 +71,32 @@ struct DiskRecord {
 };
 
 using DiskList = std::vector<DiskRecord>;
+
+// A disk that matched the drive's identity but yielded no target, and why.
+enum class UnreachedReason {
+    OpenFailed,      // the disk, controller or port did not open
+    IdentifyFailed,  // it opened, but the request that names the drive failed
+    NoDrive,         // it answered, but names no drive
+};
+
+struct UnreachedDisk {
+    DriverKind driverKind = DriverKind::None;
+    std::wstring devicePath;
+    std::int64_t targetAddress = -1;  // behind a controller: the drive's address there
+    UnreachedReason reason = UnreachedReason::OpenFailed;
+    std::optional<std::uint32_t> systemError;
+};
+
+using UnreachedList = std::vector<UnreachedDisk>;
+
+// Appends to the list when there is one: the operations that find disks take it optionally.
+inline void noteUnreached(UnreachedList* unreached, DriverKind kind, std::wstring devicePath,
+                          UnreachedReason reason,
+                          std::optional<std::uint32_t> systemError = std::nullopt,
+                          std::int64_t targetAddress = -1) {
+    if (unreached)
+        unreached->push_back({kind, std::move(devicePath), targetAddress, reason, systemError});
+}
 
 // A fresh candidate as the enumerators append it.
 inline DiskRecord makeCandidate(std::wstring devicePath, DriverKind kind,

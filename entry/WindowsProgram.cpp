@@ -58,9 +58,11 @@ int run(const std::function<void(LaunchHooks&)>& offer) {
         writeStderr(bytes);
     };
     hooks.announceSimulation = true;
+    hooks.desktopVisible = desktopVisible();
     offer(hooks);
     const int status = launch(args, argumentText, hooks);
-    if (!visible && !hasSwitch(args, SWITCH_SILENT)) {
+    // Nobody sees a box without a visible desktop: standard error has the text already.
+    if (!visible && hooks.desktopVisible && !hasSwitch(args, SWITCH_SILENT)) {
         if (status == EXIT_BAD_COMMAND_LINE && !unseen.empty()) {
             showProgramBox(fromUtf8(unseen), true);
         } else if (hasSwitch(args, SWITCH_USAGE)) {

@@ -133,6 +133,9 @@ struct LocalTime {
     int second = 0;
 };
 
+// The same fields for a time in UTC.
+using UniversalTime = LocalTime;
+
 enum class StartupStatus {
     Ok,
     ModuleHandleFailed,
@@ -193,6 +196,10 @@ public:
     virtual void showMessage(const std::wstring& caption, const std::wstring& text) = 0;
     // The local time now; nothing when it cannot be read.
     virtual std::optional<LocalTime> localTime() = 0;
+    // The time now in UTC, for the result document; nothing when it cannot be read.
+    virtual std::optional<UniversalTime> universalTime() = 0;
+    // The computer's name, for the result document; empty when it cannot be read.
+    virtual std::string computerName() = 0;
     // Appends bytes to standard output, in call order.
     virtual void writeOutput(std::string_view bytes) = 0;
     // Appends bytes to standard error: what the program says about itself, not the run's lines.

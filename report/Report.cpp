@@ -1,5 +1,7 @@
 #include "report/Report.h"
 
+#include <algorithm>
+
 #include "platform/Console.h"
 #include "platform/Text.h"
 #include "report/TimeString.h"
@@ -14,6 +16,12 @@ constexpr std::string_view REBOOT_LOG_TEXT =
 constexpr std::wstring_view REBOOT_MESSAGE_TEXT =
     L"Downloaded firmware successfully, \nbut firmware activation requires reboot.\n";
 constexpr std::string_view FAILED_TEXT = "Unable to update firmware.\n";
+// Only a /resume run leaves a disk alone for its current firmware.
+constexpr std::string_view CURRENT_TEXT = "Firmware is current; nothing was sent.\n";
+constexpr std::string_view WAITING_TEXT =
+    "Firmware waits for activation at the drive's next reset; nothing was sent.\n";
+constexpr std::string_view ALL_CURRENT_TEXT =
+    "Every drive runs, or waits to run, the current firmware.\n";
 
 std::wstring wide(std::string_view ascii) {
     return widenBytes(ascii);
@@ -71,7 +79,12 @@ ReportTexts buildReportTexts(const ReportFacts& facts) {
                        std::wstring(beforeFirstNul(disk.firmwareRevision)) + L"\n";
             message += L"Updated Firmware Version : " + facts.updatedRevision + L"\n";
 
-            if (disk.resultCode == RETURN_SUCCESS) {
+            if (disk.firmwareState != FirmwareState::Unchecked) {
+                const std::string_view text =
+                    disk.firmwareState == FirmwareState::Current ? CURRENT_TEXT : WAITING_TEXT;
+                log += text;
+                message += wide(text);
+            } else if (disk.resultCode == RETURN_SUCCESS) {
                 log += UPDATED_TEXT;
                 message += wide(UPDATED_TEXT);
             } else if (disk.resultCode == RETURN_REBOOT_REQUIRED) {
@@ -88,7 +101,15 @@ ReportTexts buildReportTexts(const ReportFacts& facts) {
     log += "\n[Final Result]\n";
     log += "Return Code : " + std::to_string(texts.returnCode) + "\n";
     message += L"\n[Final Result]\n";
-    if (texts.returnCode == RETURN_SUCCESS) {
+    const bool allCurrent =
+        !facts.disks.empty() &&
+        std::all_of(facts.disks.begin(), facts.disks.end(), [](const DiskRecord& disk) {
+            return disk.firmwareState != FirmwareState::Unchecked;
+        });
+    if (allCurrent) {
+        log += "Result Details : " + std::string(ALL_CURRENT_TEXT);
+        message += wide(ALL_CURRENT_TEXT);
+    } else if (texts.returnCode == RETURN_SUCCESS) {
         log += "Result Details : " + std::string(UPDATED_TEXT);
         message += wide(UPDATED_TEXT);
     } else if (texts.returnCode == RETURN_REBOOT_REQUIRED) {

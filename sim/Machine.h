@@ -278,7 +278,8 @@ public:
     StartupStatus startup = StartupStatus::Ok;
     ClockMode clock = ClockMode::System;
     LocalTime fixedTime;
-    bool runLockHeld = false;         // another run holds the machine-wide run lock
+    bool runLockHeld = false;  // another run holds the machine-wide run lock
+    std::string computerName = "VELO-SIM";
     bool failDiskSet = false;         // a device information set of disks cannot be built
     bool failStoragePortSet = false;  // ... of storage ports
     bool failAllClassesSet = false;   // ... of all classes

@@ -74,8 +74,8 @@ std::string placeOf(std::string_view json, std::size_t byte) {
 
 void readMachine(const Json& root, MachineReader& reader) {
     expectObject(root, "",
-                 {"format", "version", "description", "startup", "clock", "runLock", "faults",
-                  "controllers", "scsiPorts"});
+                 {"format", "version", "description", "startup", "clock", "runLock", "computerName",
+                  "faults", "controllers", "scsiPorts"});
     const Json& format = required(root, "", "format");
     if (!format.is_string() || format.get<std::string>() != FORMAT_NAME) {
         failAt("format", "must be \"velo-machine\"");
@@ -97,6 +97,8 @@ void readMachine(const Json& root, MachineReader& reader) {
     }
     if (const Json* clock = field(root, "clock"))
         readClock(*clock, "clock", reader.machine);
+    if (const Json* name = field(root, "computerName"))
+        reader.machine.computerName = text(*name, "computerName");
     if (const Json* lock = field(root, "runLock"))
         reader.machine.runLockHeld = choice(*lock, "runLock", {"free", "held"}) == "held";
     if (const Json* faults = field(root, "faults")) {

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "platform/LocalFiles.h"
+#include "platform/SystemFacts.h"
 #include "platform/SystemSha256.h"
 #include "platform/Text.h"
 #include "sim/Machine.h"
@@ -251,6 +252,19 @@ std::optional<LocalTime> SimPlatform::localTime() {
 #endif
     return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
                      parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+// A simulated machine keeps its clock in UTC: a fixed local time is the same time in UTC.
+std::optional<UniversalTime> SimPlatform::universalTime() {
+    if (!clockReadable_)
+        return std::nullopt;
+    if (fixedTime_)
+        return fixedTime_;
+    return systemUniversalTime();
+}
+
+std::string SimPlatform::computerName() {
+    return machine_->computerName;
 }
 
 void SimPlatform::writeOutput(std::string_view bytes) {

@@ -53,6 +53,10 @@ public:
     }
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return LocalTime{2026, 12, 8, 10, 0, 0}; }
+    std::optional<UniversalTime> universalTime() override {
+        return UniversalTime{2026, 12, 8, 9, 0, 0};
+    }
+    std::string computerName() override { return "TEST-PC"; }
     void writeOutput(std::string_view bytes) override { output.append(bytes); }
     void writeErrorOutput(std::string_view bytes) override { errorOutput.append(bytes); }
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {

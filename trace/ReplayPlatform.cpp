@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/LocalFiles.h"
+#include "platform/SystemFacts.h"
 #include "platform/SystemSha256.h"
 #include "platform/Text.h"
 #include "trace/TraceFormat.h"
@@ -17,14 +18,17 @@ using trace::Line;
 namespace {
 
 // The calls of the machine, answered from the recording. Output, message boxes, files and
-// digests are the run's own doing: the replay performs them and skips their recorded lines.
+// digests, the UTC time and the computer's name are the run's own doing: the replay performs
+// them and skips their recorded lines.
 constexpr std::array<std::string_view, 11> MACHINE_CALLS = {
     "startUp",     "deviceInfoSet",        "deviceAt",   "textProperty", "hardwareIds",
     "interfaceAt", "releaseDeviceInfoSet", "openDevice", "control",      "closeDevice",
     "localTime",
 };
-constexpr std::array<std::string_view, 5> RUN_CALLS = {"writeOutput", "writeErrorOutput",
-                                                       "showMessage", "writeTextFile", "sha256"};
+constexpr std::array<std::string_view, 7> RUN_CALLS = {
+    "writeOutput", "writeErrorOutput", "showMessage",  "writeTextFile",
+    "sha256",      "universalTime",    "computerName",
+};
 
 bool isOneOf(std::string_view op, std::span<const std::string_view> names) {
     return std::find(names.begin(), names.end(), op) != names.end();
@@ -513,6 +517,14 @@ std::optional<LocalTime> ReplayPlatform::localTime() {
                        ": the recording's time is not a time");
     }
     return time;
+}
+
+std::optional<UniversalTime> ReplayPlatform::universalTime() {
+    return systemUniversalTime();
+}
+
+std::string ReplayPlatform::computerName() {
+    return systemComputerName();
 }
 
 void ReplayPlatform::showMessage(const std::wstring& caption, const std::wstring& text) {

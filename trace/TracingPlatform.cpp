@@ -326,6 +326,32 @@ std::optional<LocalTime> TracingPlatform::localTime() {
     return time;
 }
 
+// The UTC time and the computer's name are the run's own facts, not the machine's: a replay
+// takes them from the system it runs on and skips these lines.
+std::optional<UniversalTime> TracingPlatform::universalTime() {
+    auto time = inner_.universalTime();
+    Line line = shared_->begin("universalTime");
+    if (time) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time->year, time->month,
+                      time->day, time->hour, time->minute, time->second);
+        line["result"] = "ok";
+        line["time"] = text;
+    } else {
+        line["result"] = "unreadable";
+    }
+    shared_->write(line);
+    return time;
+}
+
+std::string TracingPlatform::computerName() {
+    std::string name = inner_.computerName();
+    Line line = shared_->begin("computerName");
+    line["name"] = name;
+    shared_->write(line);
+    return name;
+}
+
 void TracingPlatform::writeOutput(std::string_view bytes) {
     inner_.writeOutput(bytes);
     Line line = shared_->begin("writeOutput");

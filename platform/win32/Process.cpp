@@ -56,6 +56,16 @@ bool readProcessCommandLine(std::vector<std::wstring>& args, std::wstring& argum
     return true;
 }
 
+bool desktopVisible() {
+    HWINSTA station = GetProcessWindowStation();
+    if (station == nullptr)
+        return false;
+    USEROBJECTFLAGS flags{};
+    if (!GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr))
+        return false;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 void showProgramBox(const std::wstring& text, bool error) {
     MessageBoxW(nullptr, text.c_str(), L"VELO", MB_OK | (error ? MB_ICONERROR : 0));
 }

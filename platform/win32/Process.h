@@ -17,6 +17,10 @@ bool joinParentConsole();
 // text as typed. False when the process's command line cannot be read.
 bool readProcessCommandLine(std::vector<std::wstring>& args, std::wstring& argumentText);
 
+// Whether the process's window station is the visible one: a service, or any process in
+// session 0, has none a person can see, and a message box there would wait for ever.
+bool desktopVisible();
+
 // A modal box with an OK button, shown by the program itself rather than by a run; error adds
 // the error icon.
 void showProgramBox(const std::wstring& text, bool error);

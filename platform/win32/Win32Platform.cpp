@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/LocalFiles.h"
+#include "platform/SystemFacts.h"
 #include "platform/SystemSha256.h"
 #include "platform/win32/SystemText.h"
 
@@ -355,6 +356,14 @@ std::optional<LocalTime> Win32Platform::localTime() {
         return std::nullopt;
     return LocalTime{calendar.tm_year + 1900, calendar.tm_mon + 1, calendar.tm_mday,
                      calendar.tm_hour,        calendar.tm_min,     calendar.tm_sec};
+}
+
+std::optional<UniversalTime> Win32Platform::universalTime() {
+    return systemUniversalTime();
+}
+
+std::string Win32Platform::computerName() {
+    return systemComputerName();
 }
 
 void Win32Platform::writeOutput(std::string_view bytes) {

@@ -19,6 +19,8 @@ public:
                           std::uint32_t flags) override;
     void showMessage(const std::wstring& caption, const std::wstring& text) override;
     std::optional<LocalTime> localTime() override;
+    std::optional<UniversalTime> universalTime() override;
+    std::string computerName() override;
     void writeOutput(std::string_view bytes) override;
     void writeErrorOutput(std::string_view bytes) override;
     FileWriteResult writeTextFile(const std::wstring& path, std::string_view text) override;

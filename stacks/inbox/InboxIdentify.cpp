@@ -21,12 +21,14 @@ std::wstring identifyText(const ByteView& identify, std::size_t offset, std::siz
 
 }  // namespace
 
-int identifyInboxDisk(Io& io, DiskRecord disk, DiskList& targets) {
+int identifyInboxDisk(Io& io, DiskRecord disk, DiskList& targets, UnreachedList* unreached) {
     auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                          OPEN_FLAGS_NONE);
     if (!opened.file) {
         io.console.narrow << "  [ERROR] Failed to get disk handle: 0x" << Hex{opened.error}
                           << lineEnd << lineEnd;
+        noteUnreached(unreached, DriverKind::Inbox, disk.devicePath, UnreachedReason::OpenFailed,
+                      opened.error);
         return 2;
     }
 
@@ -35,8 +37,11 @@ int identifyInboxDisk(Io& io, DiskRecord disk, DiskList& targets) {
     query::putIdentifyControllerQuery(request);
     auto result = opened.file->control(srb::IOCTL_STORAGE_QUERY_PROPERTY, buffer,
                                        static_cast<std::uint32_t>(buffer.size()));
-    if (!result.ok)
+    if (!result.ok) {
+        noteUnreached(unreached, DriverKind::Inbox, disk.devicePath,
+                      UnreachedReason::IdentifyFailed, result.error);
         return 5;
+    }
 
     ByteView identify(request.slice(query::IDENTIFY_DATA, query::IDENTIFY_DATA_SIZE));
     disk.serialNumber += identifyText(identify, nvme::SERIAL_NUMBER, nvme::SERIAL_NUMBER_SIZE);

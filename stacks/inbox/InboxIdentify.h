@@ -8,6 +8,7 @@ namespace velo {
 
 // Fills the disk's identity and update granularity and appends it to targets.
 // 0 identified, 2 the disk did not open, 5 the query failed.
-int identifyInboxDisk(Io& io, DiskRecord disk, DiskList& targets);
+int identifyInboxDisk(Io& io, DiskRecord disk, DiskList& targets,
+                      UnreachedList* unreached = nullptr);
 
 }  // namespace velo

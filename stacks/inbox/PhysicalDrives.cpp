@@ -18,7 +18,8 @@ enum class IdOutcome { NextId, TurnEnded, OpenFailed };
 
 // One NVMe hardware id of a matching disk. Once the disk's interface opened, its turn ends
 // whether or not it answered with its device number.
-IdOutcome tryHardwareId(Io& io, DeviceInfoSet& disks, std::uint32_t index, DiskList& discovered) {
+IdOutcome tryHardwareId(Io& io, DeviceInfoSet& disks, std::uint32_t index, DiskList& discovered,
+                        UnreachedList* unreached) {
     std::wstring instanceId;
     if (!readDeviceTextProperty(disks, index, PROPERTY_INSTANCE_ID, instanceId)) {
         return IdOutcome::NextId;
@@ -29,21 +30,31 @@ IdOutcome tryHardwareId(Io& io, DeviceInfoSet& disks, std::uint32_t index, DiskL
     }
     auto opened = io.platform.openDevice(diskInterface.devicePath, ACCESS_READ_WRITE,
                                          SHARE_READ_WRITE, OPEN_FLAGS_NONE);
-    if (!opened.file)
+    if (!opened.file) {
+        noteUnreached(unreached, DriverKind::Inbox, diskInterface.devicePath,
+                      UnreachedReason::OpenFailed, opened.error);
         return IdOutcome::OpenFailed;
+    }
 
     std::array<std::uint8_t, query::DEVICE_NUMBER_SIZE> reply{};
     auto result = opened.file->control(srb::IOCTL_STORAGE_GET_DEVICE_NUMBER, reply, 0);
     if (result.ok && result.bytesReturned >= query::DEVICE_NUMBER_SIZE) {
         const std::uint32_t deviceNumber = ByteView(reply).u32(query::DEVICE_NUMBER);
-        discovered.push_back(makeCandidate(physicalDrivePath(deviceNumber), DriverKind::Inbox));
+        DiskRecord candidate = makeCandidate(physicalDrivePath(deviceNumber), DriverKind::Inbox);
+        candidate.deviceNumber = deviceNumber;
+        discovered.push_back(std::move(candidate));
+    } else {
+        // The disk opened but named no device number: no physical drive stands behind it.
+        noteUnreached(unreached, DriverKind::Inbox, diskInterface.devicePath,
+                      UnreachedReason::NoDrive,
+                      result.ok ? std::nullopt : std::optional<std::uint32_t>(result.error));
     }
     return IdOutcome::TurnEnded;
 }
 
 }  // namespace
 
-bool enumeratePhysicalDrives(Io& io, DiskList& discovered) {
+bool enumeratePhysicalDrives(Io& io, DiskList& discovered, UnreachedList* unreached) {
     auto disks =
         io.platform.deviceInfoSet(DISK_INTERFACE_CLASS, SET_PRESENT | SET_DEVICE_INTERFACE);
     if (!disks)
@@ -61,7 +72,7 @@ bool enumeratePhysicalDrives(Io& io, DiskList& discovered) {
         for (const std::wstring& hardwareId : *hardwareIds) {
             if (hardwareId.find(L"NVMe") == std::wstring::npos)
                 continue;
-            const IdOutcome outcome = tryHardwareId(io, *disks, index, discovered);
+            const IdOutcome outcome = tryHardwareId(io, *disks, index, discovered, unreached);
             // A matching disk that cannot be opened ends the whole walk.
             if (outcome == IdOutcome::OpenFailed)
                 return false;

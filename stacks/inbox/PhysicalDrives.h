@@ -18,6 +18,6 @@ std::wstring physicalDrivePath(std::uint32_t deviceNumber);
 
 // Appends one inbox candidate per present disk of the maker that names NVMe in a hardware id.
 // False when the device set cannot be built or a matching disk cannot be opened.
-bool enumeratePhysicalDrives(Io& io, DiskList& discovered);
+bool enumeratePhysicalDrives(Io& io, DiskList& discovered, UnreachedList* unreached = nullptr);
 
 }  // namespace velo

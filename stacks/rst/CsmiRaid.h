@@ -11,6 +11,7 @@ inline constexpr int CSMI_FAILED = 5;
 
 // Asks the controller for RAID set 0 and hands one record per member drive to rstIdentify.
 // 0 when the configuration was read (or the controller did not open), 5 when it was refused.
-int csmiReadRaidConfig(Io& io, DiskRecord record, DiskList& targets);
+int csmiReadRaidConfig(Io& io, DiskRecord record, DiskList& targets,
+                       UnreachedList* unreached = nullptr);
 
 }  // namespace velo

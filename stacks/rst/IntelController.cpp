@@ -30,7 +30,7 @@ bool isRaidVolume(std::wstring_view instanceId) {
 
 }  // namespace
 
-bool findIntelRaidPort(Io& io, std::wstring& portPath) {
+bool findIntelRaidPort(Io& io, std::wstring& portPath, UnreachedList* unreached) {
     auto ports =
         io.platform.deviceInfoSet(STORAGE_PORT_INTERFACE_CLASS, SET_PRESENT | SET_DEVICE_INTERFACE);
     if (!ports)
@@ -56,8 +56,11 @@ bool findIntelRaidPort(Io& io, std::wstring& portPath) {
         // The first matching port is the one; it must open, and only this one is tried.
         auto opened = io.platform.openDevice(port.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                              OPEN_FLAGS_NORMAL_OVERLAPPED);
-        if (!opened.file)
+        if (!opened.file) {
+            noteUnreached(unreached, DriverKind::RstRaid, port.devicePath,
+                          UnreachedReason::OpenFailed, opened.error);
             return false;
+        }
         portPath = port.devicePath;
         std::wstring instanceId;
         return readDeviceTextProperty(*ports, port.member, PROPERTY_INSTANCE_ID, instanceId);
@@ -65,7 +68,8 @@ bool findIntelRaidPort(Io& io, std::wstring& portPath) {
     return false;
 }
 
-bool enumerateIntelDisks(Io& io, const std::wstring& portPath, DiskList& discovered) {
+bool enumerateIntelDisks(Io& io, const std::wstring& portPath, DiskList& discovered,
+                         UnreachedList* unreached) {
     auto disks =
         io.platform.deviceInfoSet(DISK_INTERFACE_CLASS, SET_PRESENT | SET_DEVICE_INTERFACE);
     if (!disks)
@@ -91,8 +95,11 @@ bool enumerateIntelDisks(Io& io, const std::wstring& portPath, DiskList& discove
         // The disk is opened only to learn that it can be; one that cannot ends the walk.
         auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                              OPEN_FLAGS_NONE);
-        if (!opened.file)
+        if (!opened.file) {
+            noteUnreached(unreached, DriverKind::RstPassThrough, disk.devicePath,
+                          UnreachedReason::OpenFailed, opened.error);
             return false;
+        }
         const int busNumber = readDiskBusNumber(io, disk.devInst);
         discovered.push_back(makeCandidate(portPath, DriverKind::RstPassThrough, busNumber));
     }

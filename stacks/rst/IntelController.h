@@ -11,12 +11,13 @@
 namespace velo {
 
 // True when the storage port of an Intel RST or RAID controller is present and opens;
-// portPath then holds its interface path.
-bool findIntelRaidPort(Io& io, std::wstring& portPath);
+// portPath then holds its interface path. A port that does not open is noted as unreached.
+bool findIntelRaidPort(Io& io, std::wstring& portPath, UnreachedList* unreached = nullptr);
 // Appends a RAID-volume (kind 1) or pass-through (kind 2) candidate for each disk behind an
 // Intel controller, all reached through portPath. False when the disk set cannot be built or a
 // pass-through disk cannot be opened.
-bool enumerateIntelDisks(Io& io, const std::wstring& portPath, DiskList& discovered);
+bool enumerateIntelDisks(Io& io, const std::wstring& portPath, DiskList& discovered,
+                         UnreachedList* unreached = nullptr);
 // The bus number in the location text of the device with this instance handle, or -1.
 int readDiskBusNumber(Io& io, std::uint32_t devInst);
 

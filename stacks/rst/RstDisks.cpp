@@ -21,17 +21,23 @@ std::wstring identifyField(const ByteView& identify, std::size_t offset, std::si
 
 }  // namespace
 
-int rstIdentify(Io& io, DiskRecord record, DiskList& targets) {
+int rstIdentify(Io& io, DiskRecord record, DiskList& targets, UnreachedList* unreached) {
     std::vector<std::uint8_t> buffer(rst::IDENTIFY_REQUEST_SIZE);
     ByteView request(buffer);
     rst::putIdentifyRequest(request, rst::pathIdOf(record.targetAddress));
 
     auto opened = io.platform.openDevice(record.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                          OPEN_FLAGS_NONE);
-    if (!opened.file)
+    if (!opened.file) {
+        noteUnreached(unreached, record.driverKind, record.devicePath, UnreachedReason::OpenFailed,
+                      opened.error, record.targetAddress);
         return RST_NO_DEVICE;
-    if (!srb::sendWhole(*opened.file, buffer).ok)
+    }
+    if (const ControlResult result = srb::sendWhole(*opened.file, buffer); !result.ok) {
+        noteUnreached(unreached, record.driverKind, record.devicePath,
+                      UnreachedReason::IdentifyFailed, result.error, record.targetAddress);
         return RST_IDENTIFY_FAILED;
+    }
 
     // The driver's ReturnCode is not examined: whatever the data area holds now is the
     // identity. A drive that answered nothing shows zero bytes, which select no image.

@@ -23,7 +23,7 @@ inline constexpr int RST_NO_HANDLE = 5;
 inline constexpr int RST_REBOOT_REQUIRED = 1602;
 
 // Reads the drive's identity through the NVMe pass-through and appends the record to targets.
-int rstIdentify(Io& io, DiskRecord record, DiskList& targets);
+int rstIdentify(Io& io, DiskRecord record, DiskList& targets, UnreachedList* unreached = nullptr);
 // Banner, download, activation: 0 updated, 1602 activation needs a restart, 1 or 5 failed.
 // Each of these tells a failure in *failure when it is given.
 int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,

@@ -168,6 +168,10 @@ public:
     }
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return LocalTime{2026, 12, 8, 10, 0, 0}; }
+    std::optional<UniversalTime> universalTime() override {
+        return UniversalTime{2026, 12, 8, 9, 0, 0};
+    }
+    std::string computerName() override { return "FUZZ"; }
     void writeOutput(std::string_view bytes) override { printed += bytes.size(); }
     void writeErrorOutput(std::string_view bytes) override { printed += bytes.size(); }
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {
@@ -259,6 +263,8 @@ public:
         machine_.showMessage(caption, text);
     }
     std::optional<LocalTime> localTime() override { return machine_.localTime(); }
+    std::optional<UniversalTime> universalTime() override { return machine_.universalTime(); }
+    std::string computerName() override { return machine_.computerName(); }
     void writeOutput(std::string_view bytes) override { machine_.writeOutput(bytes); }
     void writeErrorOutput(std::string_view bytes) override { machine_.writeErrorOutput(bytes); }
     // Files are kept here, not written.

@@ -55,6 +55,8 @@ public:
     }
     void showMessage(const std::wstring&, const std::wstring&) override {}
     std::optional<LocalTime> localTime() override { return machine_.localTime(); }
+    std::optional<UniversalTime> universalTime() override { return machine_.universalTime(); }
+    std::string computerName() override { return machine_.computerName(); }
     void writeOutput(std::string_view) override {}
     void writeErrorOutput(std::string_view) override {}
     FileWriteResult writeTextFile(const std::wstring&, std::string_view) override {

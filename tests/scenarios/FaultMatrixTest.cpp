@@ -156,6 +156,8 @@ public:
         inner_.showMessage(caption, text);
     }
     std::optional<LocalTime> localTime() override { return inner_.localTime(); }
+    std::optional<UniversalTime> universalTime() override { return inner_.universalTime(); }
+    std::string computerName() override { return inner_.computerName(); }
     void writeOutput(std::string_view bytes) override { output.append(bytes); }
     void writeErrorOutput(std::string_view bytes) override { inner_.writeErrorOutput(bytes); }
     FileWriteResult writeTextFile(const std::wstring&, std::string_view text) override {
