@@ -1,12 +1,8 @@
 @echo off
-rem Updates the drive firmware with the velo.exe beside this script, silently, and returns
-rem velo.exe's exit status unchanged: 0 done, 3010 a power-off or a restart activates the
-rem firmware, 2 no drive to update, 1 failed, 1618 another run is in progress, 87 a bad command
-rem line. It never restarts the machine: the deployment tool decides, and a drive that waits for
-rem a power-off needs a full shutdown, which a restart is not. Its own arguments go on to
-rem velo.exe. The log and the result document are kept in VELO_OUT (default ProgramData\velo);
-rem with VELO_SHARE set they are also copied there as COMPUTERNAME.log and COMPUTERNAME.json.
-rem A step of its own that fails (no velo.exe, no output folder) exits 1 with a line on stderr.
+rem Runs the velo.exe beside this script silently, with this script's arguments, and returns
+rem its exit status unchanged. It never restarts the machine: that is the deployment tool's
+rem decision. The log and the result document go to VELO_OUT (default ProgramData\velo), and
+rem to VELO_SHARE as well when it is set. A failed step of its own exits 1.
 setlocal
 if not defined VELO_OUT set "VELO_OUT=%ProgramData%\velo"
 if not exist "%~dp0velo.exe" goto no_velo
