@@ -76,8 +76,7 @@ run() {
 errorlevel_of() { tr -d '\r' <"$scratch/$1.out" | sed -n 's/^ERRORLEVEL=//p'; }
 computer=$(cd -- "$pkg" && "$wine" cmd /c echo %COMPUTERNAME% </dev/null 2>/dev/null | tr -d '\r\n')
 
-# name | arguments | status | whether the run writes its log and document. The status 2 for a
-# machine without the drive comes with the exit statuses of the fleet roll-out.
+# name | arguments | status | whether the run writes its log and document.
 while IFS='|' read -r name args status writes; do
     run "$name" $args
     check "$name: ERRORLEVEL $status" test "$(errorlevel_of "$name")" = "$status"
