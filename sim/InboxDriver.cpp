@@ -37,7 +37,10 @@ constexpr std::uint32_t QUERY_STANDARD = 0;
 constexpr std::uint32_t QUERY_EXISTS = 1;
 constexpr std::uint32_t PROTOCOL_NVME = 3;
 constexpr std::uint32_t NVME_DATA_IDENTIFY = 1;
+constexpr std::uint32_t NVME_DATA_LOG_PAGE = 2;
 constexpr std::uint32_t CNS_CONTROLLER = 1;
+constexpr std::uint32_t LOG_FIRMWARE_SLOT = 3;
+constexpr std::uint32_t REQUEST_SUB_VALUE2_AT = 36;  // a log page offset's upper half
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR: Version, Size, then the protocol-specific data.
 constexpr std::uint32_t DESCRIPTOR_SIZE = 48;
 
@@ -75,6 +78,62 @@ const RequestFault* dueFault(const Disk& disk, RequestKind kind) {
 
 // --- IOCTL_STORAGE_QUERY_PROPERTY ---
 
+// The answer repeats the request's protocol-specific part behind a descriptor header, with the
+// data at 8 + dataOffset and its length; dataEnd is where the output ends.
+ControlResult answerProtocolData(std::span<std::uint8_t> buffer, std::uint32_t dataOffset,
+                                 std::uint64_t dataEnd, std::span<const std::uint8_t> data,
+                                 std::uint32_t dataLength) {
+    std::uint8_t request[PROTOCOL_DATA_SIZE];
+    std::memcpy(request, buffer.data() + PROTOCOL_DATA_AT, PROTOCOL_DATA_SIZE);
+    std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(dataEnd), 0);
+    put32(buffer, 0, DESCRIPTOR_SIZE);
+    put32(buffer, 4, DESCRIPTOR_SIZE);
+    std::memcpy(buffer.data() + PROTOCOL_DATA_AT, request, PROTOCOL_DATA_SIZE);
+    put32(buffer, PROTOCOL_DATA_LENGTH_AT, dataLength);
+    std::copy(data.begin(), data.end(),
+              buffer.begin() + static_cast<std::ptrdiff_t>(PROTOCOL_DATA_AT + dataOffset));
+    return succeed(static_cast<std::uint32_t>(dataEnd));
+}
+
+// The firmware slot information log, read from its start for dataLength bytes (zero past the
+// log's 512).
+ControlResult logPage(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t outputLength,
+                      RequestRecord& record) {
+    const std::uint32_t logId = get32(buffer, REQUEST_VALUE_AT);
+    const std::uint32_t dataOffset = get32(buffer, PROTOCOL_DATA_OFFSET_AT);
+    const std::uint32_t dataLength = get32(buffer, PROTOCOL_DATA_LENGTH_AT);
+    if (logId != LOG_FIRMWARE_SLOT) {
+        return fail(
+            record, SYSTEM_ERROR_NOT_SUPPORTED,
+            "only the firmware slot information log (3) is answered, not log " + number(logId));
+    }
+    if (get32(buffer, REQUEST_SUB_VALUE_AT) != 0 || get32(buffer, REQUEST_SUB_VALUE2_AT) != 0) {
+        return fail(record, SYSTEM_ERROR_INVALID_PARAMETER,
+                    "the log is read from its start, not from an offset");
+    }
+    if (dataOffset < PROTOCOL_DATA_SIZE) {
+        return fail(record, SYSTEM_ERROR_INVALID_PARAMETER,
+                    "ProtocolDataOffset " + number(dataOffset) + " overlaps the 40-byte header");
+    }
+    if (dataLength == 0 || dataLength % 4 != 0) {
+        return fail(
+            record, SYSTEM_ERROR_INVALID_PARAMETER,
+            "ProtocolDataLength " + number(dataLength) + " is not a whole number of dwords");
+    }
+    const std::uint64_t dataEnd = std::uint64_t{PROTOCOL_DATA_AT} + dataOffset + dataLength;
+    if (dataEnd > outputLength) {
+        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
+                    "output of " + number(outputLength) + " bytes cannot hold the data ending at " +
+                        number(dataEnd));
+    }
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
+        return failByFault(record, *fault);
+    const auto log = disk.drive->firmwareSlotLog();
+    return answerProtocolData(buffer, dataOffset, dataEnd,
+                              std::span(log).first(std::min<std::size_t>(log.size(), dataLength)),
+                              dataLength);
+}
+
 ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t inputLength,
                             std::uint32_t outputLength, RequestRecord& record) {
     if (inputLength < 8) {
@@ -87,7 +146,10 @@ ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uin
         return fail(record, SYSTEM_ERROR_NOT_SUPPORTED,
                     "property " + number(propertyId) + " is not answered by this model");
     }
-    count(disk, record, RequestKind::Identify);
+    // The data type tells a log page from identify, when the input reaches it.
+    const bool logPageQuery =
+        inputLength >= DATA_TYPE_AT + 4 && get32(buffer, DATA_TYPE_AT) == NVME_DATA_LOG_PAGE;
+    count(disk, record, logPageQuery ? RequestKind::LogPage : RequestKind::Identify);
     const std::uint32_t queryType = get32(buffer, QUERY_TYPE_AT);
     if (queryType == QUERY_EXISTS) {
         record.note = "the property exists";
@@ -112,6 +174,8 @@ ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uin
         return fail(record, SYSTEM_ERROR_NOT_SUPPORTED,
                     "protocol type " + number(protocolType) + " is not NVMe (3)");
     }
+    if (dataType == NVME_DATA_LOG_PAGE)
+        return logPage(disk, buffer, outputLength, record);
     if (dataType != NVME_DATA_IDENTIFY || requestValue != CNS_CONTROLLER) {
         return fail(record, SYSTEM_ERROR_NOT_SUPPORTED,
                     "only Identify Controller (data type 1, CNS 1) is answered by this model");
@@ -136,18 +200,9 @@ ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uin
     }
     if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
         return failByFault(record, *fault);
-    // The answer repeats the request's protocol-specific part behind a descriptor header.
-    std::uint8_t request[PROTOCOL_DATA_SIZE];
-    std::memcpy(request, buffer.data() + PROTOCOL_DATA_AT, PROTOCOL_DATA_SIZE);
-    std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(dataEnd), 0);
-    put32(buffer, 0, DESCRIPTOR_SIZE);
-    put32(buffer, 4, DESCRIPTOR_SIZE);
-    std::memcpy(buffer.data() + PROTOCOL_DATA_AT, request, PROTOCOL_DATA_SIZE);
-    put32(buffer, PROTOCOL_DATA_LENGTH_AT, static_cast<std::uint32_t>(IDENTIFY_SIZE));
     const auto identify = disk.drive->identifyController();
-    std::copy(identify.begin(), identify.end(),
-              buffer.begin() + static_cast<std::ptrdiff_t>(PROTOCOL_DATA_AT + dataOffset));
-    return succeed(static_cast<std::uint32_t>(dataEnd));
+    return answerProtocolData(buffer, dataOffset, dataEnd, identify,
+                              static_cast<std::uint32_t>(IDENTIFY_SIZE));
 }
 
 // --- IOCTL_SCSI_MINIPORT, signature "FIRMWARE" ---

@@ -18,7 +18,7 @@ constexpr std::size_t SYSTEM_BUFFER_ALIGNMENT = 64;
 constexpr std::array<std::string_view, REQUEST_KIND_COUNT> KIND_NAMES = {
     "device-number", "identify",     "get-info",   "download",    "activate",
     "raid-config",   "volume-count", "disk-count", "volume-info", "volume-members",
-    "disk-list",     "commit",       "other"};
+    "disk-list",     "commit",       "log-page",   "other"};
 
 }  // namespace
 

@@ -55,15 +55,17 @@ enum class RequestKind {
     VolumeMembers,  // NVMERAID_GET_VOLUME_MEMBERS
     DiskList,       // NVMERAID_GET_DISK_LIST
     Commit,         // Firmware Commit through the VROC pass-through
+    LogPage,        // the firmware slot information log: a protocol query or Get Log Page
     Other,          // anything else, including requests too broken to tell
 };
-inline constexpr std::size_t REQUEST_KIND_COUNT = 13;
+inline constexpr std::size_t REQUEST_KIND_COUNT = 14;
 
 // The name a machine file and a trace use for a kind: "device-number", "identify",
 // "get-info", "download", "activate", "raid-config", "volume-count", "disk-count",
-// "volume-info", "volume-members", "disk-list", "commit", "other". On an RST storage port,
-// "identify" is the NVMe pass-through and "download" and "activate" its firmware requests; on
-// a VROC port "identify", "download" and "commit" are the NVMe commands of its pass-through.
+// "volume-info", "volume-members", "disk-list", "commit", "log-page", "other". On an RST
+// storage port, "identify" is the NVMe pass-through (any command but Get Log Page) and
+// "download" and "activate" its firmware requests; on a VROC port "identify", "log-page",
+// "download" and "commit" are the NVMe commands of its pass-through.
 std::string requestKindName(RequestKind kind);
 std::optional<RequestKind> requestKindFromName(std::string_view name);
 

@@ -56,22 +56,24 @@ namespace {
 std::string requestKind(const Json& value, const std::string& path, FaultReceiver receiver) {
     switch (receiver) {
         case FaultReceiver::InboxDisk:
-            return choice(value, path,
-                          {"device-number", "identify", "get-info", "download", "activate"});
+            return choice(
+                value, path,
+                {"device-number", "identify", "log-page", "get-info", "download", "activate"});
         case FaultReceiver::RstDisk:
             return choice(value, path, {"device-number"});
         case FaultReceiver::RstPort:
-            return choice(value, path, {"identify", "download", "activate", "raid-config"});
+            return choice(value, path,
+                          {"identify", "log-page", "download", "activate", "raid-config"});
         case FaultReceiver::VrocPort:
             return choice(value, path,
                           {"volume-count", "disk-count", "volume-info", "volume-members",
-                           "disk-list", "identify", "download", "commit"});
+                           "disk-list", "identify", "log-page", "download", "commit"});
         case FaultReceiver::VrocDisk:
-            return choice(value, path, {"identify", "download", "commit"});
+            return choice(value, path, {"identify", "log-page", "download", "commit"});
         case FaultReceiver::RstDrive:
             break;
     }
-    return choice(value, path, {"identify", "download", "activate"});
+    return choice(value, path, {"identify", "log-page", "download", "activate"});
 }
 
 // A VROC request fault: exactly one of an error, a status and (pass-through kinds only) a
@@ -89,8 +91,8 @@ void readVrocAnswer(const Json& value, const std::string& path, RequestFault& fa
             static_cast<std::uint32_t>(integer(*status, join(path, "status"), 0, 0xFFFFFFFF));
     }
     if (completion) {
-        if (fault.kind != RequestKind::Identify && fault.kind != RequestKind::Download &&
-            fault.kind != RequestKind::Commit) {
+        if (fault.kind != RequestKind::Identify && fault.kind != RequestKind::LogPage &&
+            fault.kind != RequestKind::Download && fault.kind != RequestKind::Commit) {
             failAt(join(path, "completion"),
                    "only a pass-through (identify, download, commit) has a completion entry");
         }
@@ -145,7 +147,8 @@ RequestFault readRequestFault(const Json& value, const std::string& path, FaultR
         const bool inbox = receiver == FaultReceiver::InboxDisk;
         if (receiver == FaultReceiver::RstDisk ||
             (inbox &&
-             (fault.kind == RequestKind::DeviceNumber || fault.kind == RequestKind::Identify))) {
+             (fault.kind == RequestKind::DeviceNumber || fault.kind == RequestKind::Identify ||
+              fault.kind == RequestKind::LogPage))) {
             failAt(join(path, "status"),
                    inbox ? "only firmware requests (get-info, download, activate) answer a status"
                          : "a disk behind an RST controller answers no status");

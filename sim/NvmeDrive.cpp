@@ -64,6 +64,19 @@ std::array<std::uint8_t, IDENTIFY_SIZE> NvmeDrive::identifyController() const {
     return data;
 }
 
+std::array<std::uint8_t, SLOT_LOG_SIZE> NvmeDrive::firmwareSlotLog() const {
+    std::array<std::uint8_t, SLOT_LOG_SIZE> log{};
+    log[0] =
+        static_cast<std::uint8_t>((state_.activeSlot & 0x7) | (pending_.value_or(0) & 0x7) << 4);
+    for (const FirmwareSlot& held : state_.slots) {
+        if (held.number >= 1 && held.number <= 7) {
+            std::copy(held.revision.begin(), held.revision.end(),
+                      log.begin() + 8 * static_cast<std::ptrdiff_t>(held.number));
+        }
+    }
+    return log;
+}
+
 const FirmwareSlot* NvmeDrive::slot(std::uint8_t number) const {
     for (const FirmwareSlot& candidate : state_.slots) {
         if (candidate.number == number)

@@ -27,6 +27,7 @@ inline constexpr std::uint32_t FIRMWARE_STATUS_POWER_CYCLE_REQUIRED = 0x20;
 inline constexpr std::uint32_t FIRMWARE_STATUS_DEVICE_ERROR = 0x40;
 
 inline constexpr std::size_t IDENTIFY_SIZE = 4096;
+inline constexpr std::size_t SLOT_LOG_SIZE = 512;
 inline constexpr std::size_t SERIAL_LENGTH = 20;
 inline constexpr std::size_t MODEL_LENGTH = 40;
 inline constexpr std::size_t REVISION_LENGTH = 8;
@@ -76,6 +77,11 @@ public:
 
     // The 4096-byte Identify Controller data as the drive reports it now.
     std::array<std::uint8_t, IDENTIFY_SIZE> identifyController() const;
+
+    // The 512-byte Firmware Slot Information log page: the active slot and the slot pending
+    // for the next reset in byte 0, then the revision each slot holds (zero for a slot the
+    // drive does not have).
+    std::array<std::uint8_t, SLOT_LOG_SIZE> firmwareSlotLog() const;
 
     const DriveSetup& setup() const { return state_; }
     const std::vector<FirmwareSlot>& slots() const { return state_.slots; }

@@ -28,12 +28,18 @@ constexpr std::uint32_t NVM_CONTROL_CODE = 0xF0002808;
 constexpr std::uint32_t NVM_OPCODE_AT = 32;
 constexpr std::uint32_t NVM_NSID_AT = 36;
 constexpr std::uint32_t NVM_CDW10_AT = 72;
+constexpr std::uint32_t NVM_CDW11_AT = 76;
+constexpr std::uint32_t NVM_CDW12_AT = 80;
+constexpr std::uint32_t NVM_CDW13_AT = 84;
 constexpr std::uint32_t NVM_COMMAND_SET_AT = 96;
 constexpr std::uint32_t NVM_DATA_OFFSET_AT = 116;
 constexpr std::uint32_t NVM_DATA_LENGTH_AT = 120;
 constexpr std::uint32_t NVM_REQUEST_SIZE = 164;  // the data area starts here at the earliest
+constexpr std::uint8_t OPCODE_GET_LOG_PAGE = 0x02;
 constexpr std::uint8_t OPCODE_IDENTIFY = 0x06;
 constexpr std::uint32_t CNS_CONTROLLER = 1;
+constexpr std::uint32_t LOG_FIRMWARE_SLOT = 3;
+constexpr std::uint32_t NSID_ALL = 0xFFFFFFFF;
 
 // "IntelFw ": a FIRMWARE_REQUEST_BLOCK at 32, then the function block it points to.
 constexpr std::uint32_t FW_CONTROL_CODE = 0xF0000040;
@@ -158,9 +164,48 @@ std::string addressText(std::span<const std::uint8_t> srb) {
 
 // --- "IntelNvm" ---
 
+// Get Log Page: the firmware slot information log from its start, as many bytes as the number
+// of dwords asks, which must be the data area's length.
+ControlResult logPage(const Receivers& to, std::span<std::uint8_t> srb, RequestRecord& record) {
+    const std::uint32_t nsid = get32(srb, NVM_NSID_AT);
+    const std::uint32_t cdw10 = get32(srb, NVM_CDW10_AT);
+    const std::uint32_t logId = cdw10 & 0xFF;
+    if (logId != LOG_FIRMWARE_SLOT) {
+        return answer(
+            srb, record, RST_STATUS_UNKNOWN_FUNCTION,
+            "only the firmware slot information log (3) is answered, not log " + number(logId));
+    }
+    const std::uint64_t dwords =
+        (std::uint64_t{get32(srb, NVM_CDW11_AT) & 0xFFFF} << 16 | cdw10 >> 16) + 1;
+    const std::uint32_t dataOffset = get32(srb, NVM_DATA_OFFSET_AT);
+    const std::uint32_t dataLength = get32(srb, NVM_DATA_LENGTH_AT);
+    if (nsid != 0 && nsid != NSID_ALL) {
+        return answer(srb, record, RST_STATUS_INVALID_PARAMETER,
+                      "namespace " + number(nsid) + " holds no controller log");
+    }
+    if (dwords * 4 != dataLength) {
+        return answer(
+            srb, record, RST_STATUS_INVALID_PARAMETER,
+            number(dwords) + " dwords asked into a data area of " + number(dataLength) + " bytes");
+    }
+    if (get32(srb, NVM_CDW12_AT) != 0 || get32(srb, NVM_CDW13_AT) != 0) {
+        return answer(srb, record, RST_STATUS_INVALID_PARAMETER,
+                      "the log is read from its start, not from an offset");
+    }
+    const RequestFault* fault = to.due(record.kind);
+    if (auto instead = answeredByFault(srb, record, fault))
+        return *instead;
+    const auto log = to.drive->drive->firmwareSlotLog();
+    const auto data = srb.subspan(dataOffset, dataLength);
+    std::fill(data.begin(), data.end(), 0);
+    std::copy_n(log.begin(), std::min<std::size_t>(log.size(), data.size()), data.begin());
+    return answerAfter(srb, record, fault, RST_STATUS_SUCCESS, "");
+}
+
 ControlResult passThrough(RstController& port, std::span<std::uint8_t> srb, RequestRecord& record) {
     Receivers to = addressed(port, srb, record);
-    to.count(record, RequestKind::Identify);
+    const bool getLogPage = srb.size() > NVM_OPCODE_AT && srb[NVM_OPCODE_AT] == OPCODE_GET_LOG_PAGE;
+    to.count(record, getLogPage ? RequestKind::LogPage : RequestKind::Identify);
     if (srb.size() < NVM_REQUEST_SIZE) {
         return answer(srb, record, RST_STATUS_INVALID_PARAMETER,
                       "Length " + number(srb.size() - SRB_HEADER_SIZE) +
@@ -181,6 +226,8 @@ ControlResult passThrough(RstController& port, std::span<std::uint8_t> srb, Requ
     }
     if (!to.drive)
         return noDrive(to, srb, record);
+    if (getLogPage)
+        return logPage(to, srb, record);
     const std::uint8_t opcode = srb[NVM_OPCODE_AT];
     const std::uint32_t nsid = get32(srb, NVM_NSID_AT);
     const std::uint32_t cdw10 = get32(srb, NVM_CDW10_AT);

@@ -42,6 +42,8 @@ constexpr std::size_t ENTRY_ADDRESS_AT = 100;
 constexpr std::uint32_t CDW0_AT = 52;  // opcode in bits 7..0, command identifier in 31..16
 constexpr std::uint32_t CDW10_AT = 92;
 constexpr std::uint32_t CDW11_AT = 96;
+constexpr std::uint32_t CDW12_AT = 100;
+constexpr std::uint32_t CDW13_AT = 104;
 constexpr std::uint32_t COMPLETION_AT = 116;  // CplEntry[0..3]
 constexpr std::uint32_t DIRECTION_AT = 132;
 constexpr std::uint32_t QUEUE_ID_AT = 136;
@@ -51,10 +53,12 @@ constexpr std::uint32_t RETURN_LENGTH_AT = 148;
 constexpr std::uint32_t DATA_AT = 152;  // also the size of the request without data
 constexpr std::uint32_t TO_DEVICE = 1;
 constexpr std::uint32_t FROM_DEVICE = 2;
+constexpr std::uint8_t OPCODE_GET_LOG_PAGE = 0x02;
 constexpr std::uint8_t OPCODE_IDENTIFY = 0x06;
 constexpr std::uint8_t OPCODE_COMMIT = 0x10;
 constexpr std::uint8_t OPCODE_DOWNLOAD = 0x11;
 constexpr std::uint32_t CNS_CONTROLLER = 1;
+constexpr std::uint32_t LOG_FIRMWARE_SLOT = 3;
 constexpr std::uint32_t ACTION_REPLACE = 0;
 constexpr std::uint32_t ACTION_REPLACE_ACTIVATE_AT_RESET = 1;
 constexpr std::uint16_t ADMIN_QUEUE_ENTRIES = 32;
@@ -197,6 +201,8 @@ RequestKind commandKind(std::uint8_t opcode) {
     switch (opcode) {
         case OPCODE_IDENTIFY:
             return RequestKind::Identify;
+        case OPCODE_GET_LOG_PAGE:
+            return RequestKind::LogPage;
         case OPCODE_DOWNLOAD:
             return RequestKind::Download;
         case OPCODE_COMMIT:
@@ -245,6 +251,17 @@ std::uint32_t execute(Request& r, RequestKind kind, NvmeDrive& drive, std::strin
         std::copy(data.begin(), data.end(), r.buffer.begin() + DATA_AT);
         return NVME_SUCCESS;
     }
+    if (kind == RequestKind::LogPage) {
+        if (get32(r.buffer, CDW12_AT) != 0 || get32(r.buffer, CDW13_AT) != 0) {
+            why = "the log is read from its start, not from an offset";
+            return NVME_INVALID_FIELD;
+        }
+        const auto log = drive.firmwareSlotLog();
+        const auto data = r.buffer.subspan(DATA_AT, get32(r.buffer, DATA_LENGTH_AT));
+        std::fill(data.begin(), data.end(), 0);
+        std::copy_n(log.begin(), std::min<std::size_t>(log.size(), data.size()), data.begin());
+        return NVME_SUCCESS;
+    }
     if (kind == RequestKind::Download) {
         const std::uint64_t offset = std::uint64_t{get32(r.buffer, CDW11_AT)} * 4;
         const std::uint64_t length = (std::uint64_t{cdw10} + 1) * 4;
@@ -265,8 +282,10 @@ std::uint32_t execute(Request& r, RequestKind kind, NvmeDrive& drive, std::strin
 std::optional<ControlResult> refusal(Request& r, RequestKind kind) {
     std::span<const std::uint8_t> b = r.buffer;
     const std::uint8_t opcode = b[CDW0_AT];
+    const bool fromDevice = kind == RequestKind::Identify || kind == RequestKind::LogPage;
     if (kind == RequestKind::Other ||
-        (kind == RequestKind::Identify && get32(b, CDW10_AT) != CNS_CONTROLLER)) {
+        (kind == RequestKind::Identify && get32(b, CDW10_AT) != CNS_CONTROLLER) ||
+        (kind == RequestKind::LogPage && (get32(b, CDW10_AT) & 0xFF) != LOG_FIRMWARE_SLOT)) {
         return answer(r, NVME_IOCTL_UNSUPPORTED_ADMIN_CMD,
                       "admin opcode " + hex(opcode) + ", CDW10 " + hex(get32(b, CDW10_AT)) +
                           " is not served");
@@ -276,7 +295,7 @@ std::optional<ControlResult> refusal(Request& r, RequestKind kind) {
                       "QueueId " + number(get32(b, QUEUE_ID_AT)) + " is not the admin queue");
     }
     const std::uint32_t direction = get32(b, DIRECTION_AT);
-    if (direction != (kind == RequestKind::Identify ? FROM_DEVICE : TO_DEVICE)) {
+    if (direction != (fromDevice ? FROM_DEVICE : TO_DEVICE)) {
         return answer(r, NVME_IOCTL_INVALID_DIRECTION_SPECIFIED,
                       "Direction " + number(direction) + " does not suit opcode " + hex(opcode));
     }
@@ -298,9 +317,21 @@ std::optional<ControlResult> refusal(Request& r, RequestKind kind) {
                               number(piece) + " bytes)");
         }
     }
+    if (kind == RequestKind::LogPage) {
+        // The number of dwords (NUMDU in CDW11, NUMDL in CDW10) asks for the whole data area.
+        const std::uint64_t asked =
+            ((std::uint64_t{get32(b, CDW11_AT) & 0xFFFF} << 16 | get32(b, CDW10_AT) >> 16) + 1) * 4;
+        if (dataLength != asked) {
+            return answer(r, NVME_IOCTL_INSUFFICIENT_IN_BUFFER,
+                          "DataBufferLen " + number(dataLength) + " is not the log of NUMD (" +
+                              number(asked) + " bytes)");
+        }
+    }
     const std::uint32_t returnLength = get32(b, RETURN_LENGTH_AT);
-    const std::uint32_t needed =
-        kind == RequestKind::Identify ? DATA_AT + std::uint32_t{IDENTIFY_SIZE} : DATA_AT;
+    const std::uint64_t needed = kind == RequestKind::Identify
+                                     ? DATA_AT + std::uint64_t{IDENTIFY_SIZE}
+                                 : kind == RequestKind::LogPage ? DATA_AT + dataLength
+                                                                : DATA_AT;
     if (returnLength < needed || r.outputLength < returnLength) {
         return answer(r, NVME_IOCTL_INSUFFICIENT_OUT_BUFFER,
                       "ReturnBufferLen " + number(returnLength) + " and output of " +

@@ -17,12 +17,23 @@ inline constexpr std::size_t COMMAND_NSID = 4;
 inline constexpr std::size_t COMMAND_CDW10 = 40;
 inline constexpr std::size_t COMMAND_CDW11 = 44;
 
+inline constexpr std::uint8_t ADMIN_GET_LOG_PAGE = 0x02;
 inline constexpr std::uint8_t ADMIN_IDENTIFY = 0x06;
 inline constexpr std::uint8_t ADMIN_FIRMWARE_COMMIT = 0x10;
 inline constexpr std::uint8_t ADMIN_FIRMWARE_IMAGE_DOWNLOAD = 0x11;
 
 // Identify command dword 10: CNS 1 asks for the controller data.
 inline constexpr std::uint32_t IDENTIFY_CNS_CONTROLLER = 1;
+
+// The namespace id of a log that belongs to the controller rather than to one namespace.
+inline constexpr std::uint32_t NAMESPACE_ALL = 0xFFFFFFFF;
+
+// Get Log Page command dword 10: the log identifier in bits 7..0 and the number of dwords to
+// read minus 1 in bits 31..16 (NUMDL; the upper half, NUMDU in dword 11, stays 0 for logs up
+// to 256 KiB).
+inline constexpr std::uint32_t getLogPageDword10(std::uint8_t logId, std::uint32_t bytes) {
+    return logId | ((bytes / 4 - 1) & 0xFFFF) << 16;
+}
 
 // Firmware Commit command dword 10: firmware slot in bits 2..0, commit action in bits 5..3.
 // VELO commits to slot 2 with action 1 (replace the image in the slot and activate it at the

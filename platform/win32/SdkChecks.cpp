@@ -13,7 +13,8 @@
 //
 // Layouts are held the same way: our size or offset constant against sizeof / offsetof of the
 // SDK structure (SRB_IO_CONTROL, STORAGE_PROPERTY_QUERY, STORAGE_PROTOCOL_SPECIFIC_DATA,
-// STORAGE_DEVICE_NUMBER, NVME_IDENTIFY_CONTROLLER_DATA, NVME_COMMAND, NVME_COMPLETION_ENTRY).
+// STORAGE_DEVICE_NUMBER, NVME_IDENTIFY_CONTROLLER_DATA, NVME_COMMAND, NVME_COMPLETION_ENTRY,
+// STORAGE_PROTOCOL_DATA_DESCRIPTOR, NVME_FIRMWARE_SLOT_INFO_LOG).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "platform/win32/SdkChecks.h"
 #include "stacks/rst/CsmiLayout.h"
 #include "stacks/inbox/MiniportLayout.h"
+#include "wire/FirmwareSlotLog.h"
 #include "wire/NvmeCommands.h"
 #include "wire/NvmeIdentify.h"
 #include "stacks/vroc/NvmePassThroughLayout.h"
@@ -130,6 +132,16 @@ static_assert(query::PROPERTY_STANDARD_QUERY == sdk(PropertyStandardQuery));
 static_assert(query::PROTOCOL_TYPE_NVME == sdk(ProtocolTypeNvme));
 static_assert(query::NVME_DATA_TYPE_IDENTIFY == sdk(NVMeDataTypeIdentify));
 static_assert(query::NVME_IDENTIFY_CNS_CONTROLLER == sdk(NVME_IDENTIFY_CNS_CONTROLLER));
+// The firmware slot log query asks the device for a log page; its reply's descriptor tells
+// where the data stands.
+static_assert(query::STORAGE_DEVICE_PROTOCOL_SPECIFIC_PROPERTY ==
+              sdk(StorageDeviceProtocolSpecificProperty));
+static_assert(query::NVME_DATA_TYPE_LOG_PAGE == sdk(NVMeDataTypeLogPage));
+static_assert(query::DESCRIPTOR_LENGTH == sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR));
+static_assert(query::DESCRIPTOR_VERSION == offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, Version));
+static_assert(query::DESCRIPTOR_SIZE == offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, Size));
+static_assert(query::DESCRIPTOR_PROTOCOL_DATA ==
+              offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData));
 static_assert(query::DEVICE_NUMBER_SIZE == sizeof(STORAGE_DEVICE_NUMBER));
 static_assert(query::DEVICE_NUMBER == offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber));
 
@@ -159,11 +171,23 @@ static_assert(nvme::ADMIN_FIRMWARE_IMAGE_DOWNLOAD == NVME_ADMIN_COMMAND_FIRMWARE
 static_assert(nvme::IDENTIFY_CNS_CONTROLLER == sdk(NVME_IDENTIFY_CNS_CONTROLLER));
 static_assert(nvme::COMMIT_ACTION_REPLACE_AND_ACTIVATE ==
               sdk(NVME_FIRMWARE_ACTIVATE_ACTION_DOWNLOAD_TO_SLOT_AND_ACTIVATE));
+static_assert(nvme::ADMIN_GET_LOG_PAGE == NVME_ADMIN_COMMAND_GET_LOG_PAGE);
 static_assert(nvme::COMPLETION_SIZE == sizeof(NVME_COMPLETION_ENTRY));
 static_assert(nvme::COMPLETION_DW3 == offsetof(NVME_COMPLETION_ENTRY, DW3));
 // The status field sits above the phase tag in the upper half of dword 3.
 static_assert(offsetof(NVME_COMPLETION_ENTRY, DW3) + sizeof(USHORT) ==
               offsetof(NVME_COMPLETION_ENTRY, DW3.Status));
+
+// The Firmware Slot Information log: the Active Firmware Info byte, then one 8-byte revision
+// per slot.
+static_assert(nvme::LOG_FIRMWARE_SLOT_INFO == NVME_LOG_PAGE_FIRMWARE_SLOT_INFO);
+static_assert(nvme::FIRMWARE_SLOT_LOG_SIZE == sizeof(NVME_FIRMWARE_SLOT_INFO_LOG));
+static_assert(nvme::SLOT_LOG_AFI == offsetof(NVME_FIRMWARE_SLOT_INFO_LOG, AFI));
+static_assert(sizeof(NVME_FIRMWARE_SLOT_INFO_LOG::AFI) == 1);
+static_assert(nvme::SLOT_LOG_REVISIONS == offsetof(NVME_FIRMWARE_SLOT_INFO_LOG, FRS));
+static_assert(nvme::SLOT_LOG_REVISION_SIZE == sizeof(NVME_FIRMWARE_SLOT_INFO_LOG::FRS[0]));
+static_assert(nvme::FIRMWARE_SLOTS * nvme::SLOT_LOG_REVISION_SIZE ==
+              sizeof(NVME_FIRMWARE_SLOT_INFO_LOG::FRS));
 
 // The requests of the Intel RST and VROC drivers and of CSMI start with SRB_IO_CONTROL and
 // carry the NVMe command words at their own offsets.

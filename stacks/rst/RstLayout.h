@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "wire/FirmwareSlotLog.h"
 #include "wire/NvmeCommands.h"
 #include "wire/SrbIoControl.h"
 #include "wire/StorageFirmware.h"
@@ -49,17 +50,33 @@ inline void putAddress(ByteView request, std::uint8_t pathId) {
     request.putU8(LOGICAL_UNIT, 0);
 }
 
-// Identify Controller for the drive at pathId, in a buffer of IDENTIFY_REQUEST_SIZE bytes.
-inline void putIdentifyRequest(ByteView request, std::uint8_t pathId) {
+// One admin command for the drive at pathId on a cleared buffer, its data area after the
+// request and as long as the rest of the buffer.
+inline void putPassThroughRequest(ByteView request, std::uint8_t pathId, std::uint8_t opcode,
+                                  std::uint32_t namespaceId, std::uint32_t dword10) {
     request.zero();
     srb::putHeader(request, NVME_SIGNATURE, NVME_TIMEOUT_SECONDS,
                    RST_NVME_PASS_THROUGH_CONTROL_CODE);
     putAddress(request, pathId);
-    nvme::putCommand(request, PASS_THROUGH_COMMAND, nvme::ADMIN_IDENTIFY, 0,
-                     nvme::IDENTIFY_CNS_CONTROLLER, 0);
+    nvme::putCommand(request, PASS_THROUGH_COMMAND, opcode, namespaceId, dword10, 0);
     request.putU8(PASS_THROUGH_COMMAND_SET, COMMAND_SET_ADMIN);
     request.putU32(PASS_THROUGH_DATA_OFFSET, static_cast<std::uint32_t>(PASS_THROUGH_DATA));
-    request.putU32(PASS_THROUGH_DATA_LENGTH, static_cast<std::uint32_t>(IDENTIFY_DATA_LENGTH));
+    request.putU32(PASS_THROUGH_DATA_LENGTH,
+                   static_cast<std::uint32_t>(request.size() - PASS_THROUGH_DATA));
+}
+
+// Identify Controller for the drive at pathId, in a buffer of IDENTIFY_REQUEST_SIZE bytes.
+inline void putIdentifyRequest(ByteView request, std::uint8_t pathId) {
+    putPassThroughRequest(request, pathId, nvme::ADMIN_IDENTIFY, 0, nvme::IDENTIFY_CNS_CONTROLLER);
+}
+
+// Get Log Page of the firmware slot information, in a buffer of SLOT_LOG_REQUEST_SIZE bytes.
+inline constexpr std::size_t SLOT_LOG_REQUEST_SIZE =
+    PASS_THROUGH_DATA + nvme::FIRMWARE_SLOT_LOG_SIZE;
+static_assert(SLOT_LOG_REQUEST_SIZE == 676);
+inline void putFirmwareSlotLogRequest(ByteView request, std::uint8_t pathId) {
+    putPassThroughRequest(request, pathId, nvme::ADMIN_GET_LOG_PAGE, nvme::NAMESPACE_ALL,
+                          nvme::FIRMWARE_SLOT_LOG_DWORD10);
 }
 
 // --- Firmware request (RstFirmwareRequest) ---

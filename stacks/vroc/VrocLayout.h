@@ -8,6 +8,7 @@
 #include <string>
 
 #include "stacks/vroc/NvmePassThroughLayout.h"
+#include "wire/FirmwareSlotLog.h"
 
 namespace velo::vroc {
 
@@ -114,6 +115,19 @@ inline void putIdentifyRequest(ByteView request, std::uint32_t diskId) {
                      nvme::IDENTIFY_CNS_CONTROLLER, 0);
     for (std::size_t at = nvmept::DATA_BUFFER; at < nvmept::DATA_BUFFER + IDENTIFY_DATA_SIZE; ++at)
         request.putU8(at, IDENTIFY_FILL);
+}
+
+// Get Log Page of the firmware slot information for diskId, in a SLOT_LOG_REQUEST_SIZE buffer.
+// The data area stays zero, so that a reply without data shows as no active slot.
+inline constexpr std::size_t SLOT_LOG_REQUEST_SIZE =
+    nvmept::DATA_BUFFER + nvme::FIRMWARE_SLOT_LOG_SIZE;
+static_assert(SLOT_LOG_REQUEST_SIZE == 664);
+inline void putFirmwareSlotLogRequest(ByteView request, std::uint32_t diskId) {
+    putPassThrough(request, DISCOVERY_TIMEOUT_SECONDS, diskId, nvmept::DIRECTION_DEVICE_TO_HOST,
+                   static_cast<std::uint32_t>(nvme::FIRMWARE_SLOT_LOG_SIZE),
+                   static_cast<std::uint32_t>(SLOT_LOG_REQUEST_SIZE));
+    nvme::putCommand(request, nvmept::NVME_CMD, nvme::ADMIN_GET_LOG_PAGE, nvme::NAMESPACE_ALL,
+                     nvme::FIRMWARE_SLOT_LOG_DWORD10, 0);
 }
 
 // One Firmware Image Download over the whole buffer: piece stands at `offset` in the image.
