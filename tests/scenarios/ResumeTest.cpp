@@ -65,5 +65,30 @@ TEST_F(Resume, ARunAfterAPartialFailureFinishesTheRest) {
     EXPECT_EQ(platform->machine().drive(1)->runningRevision(), "QLR4KAXA");
 }
 
+// A drive whose new firmware waits for its next reset reports its old revision: a run without
+// /resume flashes it again, /resume reads its slot log and sends nothing, on every stack.
+TEST_F(Resume, FirmwareWaitingForTheResetIsNotFlashedAgain) {
+    for (const char* name : {"power-cycle", "rst-restart-required", "vroc-raid-volume"}) {
+        SCOPED_TRACE(name);
+        platform =
+            std::make_unique<sim::SimPlatform>(sim::testing::loadOrFail(test::example(name)));
+        EXPECT_EQ(resumeOnce(), EXIT_RESTART_NEEDED);
+        EXPECT_GT(downloads(), 0u);
+        EXPECT_EQ(resumeOnce(), EXIT_RESTART_NEEDED);
+        EXPECT_EQ(downloads(), 0u);
+        EXPECT_NE(lastOutput.find("  [INFO] Firmware revision QLR4KAXA waits for the drive's "
+                                  "next reset; the disk was left unchanged."),
+                  std::string::npos)
+            << lastOutput;
+        EXPECT_NE(lastOutput.find(ALL_CURRENT), std::string::npos) << lastOutput;
+        EXPECT_NE(lastOutput.find(test::ended(1602)), std::string::npos) << lastOutput;
+        // Once the drives are reset, they run it.
+        platform->machine().powerCycle();
+        EXPECT_EQ(resumeOnce(), EXIT_UPDATED);
+        EXPECT_EQ(downloads(), 0u);
+        EXPECT_NE(lastOutput.find(test::ended(0)), std::string::npos) << lastOutput;
+    }
+}
+
 }  // namespace
 }  // namespace velo
