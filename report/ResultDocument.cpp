@@ -1,6 +1,7 @@
 #include "report/ResultDocument.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -270,7 +271,9 @@ std::string isoUtcText(const std::optional<UniversalTime>& time) {
 }
 
 std::string withoutPadding(const std::wstring& text) {
-    const std::size_t end = text.find_last_not_of(L" \0");
+    // A blank and a NUL, with the length given: as a C string the literal would end at its NUL.
+    constexpr std::wstring_view padding(L" \0", 2);
+    const std::size_t end = text.find_last_not_of(padding);
     return toUtf8(end == std::wstring::npos ? std::wstring() : text.substr(0, end + 1));
 }
 
