@@ -37,6 +37,29 @@ TEST(CommandLine, SwitchesInAnyCaseAndOrder) {
     EXPECT_EQ(parsed.run.inputCommand, L"as typed");
 }
 
+// The document names the switches given: lower case, in their order, without their files.
+TEST(CommandLine, SwitchesAreNamedAsTheDocumentTellsThem) {
+    const struct {
+        std::vector<std::wstring> args;
+        std::vector<std::wstring> switches;
+    } cases[] = {
+        {{L"/List", L"/JSON", L"R.json"}, {L"/list", L"/json"}},
+        {{L"/S", L"/log", L"/x/l.log", L"/Resume", L"/exitCode", L"/json", L"j"},
+         {L"/s", L"/log", L"/resume", L"/exitcode", L"/json"}},
+    };
+    for (const auto& c : cases) {
+        CommandLine parsed;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, parsed, error)) << error;
+        EXPECT_EQ(parsed.run.switches, c.switches);
+    }
+    CommandLine listed;
+    std::string error;
+    ASSERT_TRUE(parse({L"/list", L"/json", L"j"}, listed, error)) << error;
+    EXPECT_TRUE(listed.run.listOnly);
+    EXPECT_EQ(listed.run.jsonFilePath, L"j");
+}
+
 TEST(CommandLine, UsageSwitch) {
     CommandLine parsed;
     std::string error;
@@ -60,7 +83,6 @@ TEST(CommandLine, BadCommandLinesAreRefusedWithAReason) {
         {L"/json"},
         {L"/replay", L"/list"},
         {L"/machine", L"m", L"/replay", L"r"},
-        {L"/list", L"/json", L"j"},
     };
     for (const auto& args : bad) {
         CommandLine parsed;

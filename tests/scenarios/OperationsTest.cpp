@@ -38,18 +38,24 @@ protected:
     test::ScratchDir dir;
 };
 
-// The failing step named in the result document, for failures of every stack and kind.
+// The failing step named in the result document, for failures of every stack and kind, and the
+// reason a drive was left alone.
 TEST_F(Operations, ResultDocumentNamesTheFailingStep) {
     struct Case {
         std::string example;
         std::function<void(json&)> change;  // applied to the example's machine
         std::size_t disk;
-        std::string step;
-        std::string description;
+        std::string step;         // empty: the drive is left alone
+        std::string description;  // or why it was left alone
     };
     auto addFault = [](json fault) {
         return [fault](json& machine) {
             machine["controllers"][0]["disks"][0]["faults"] = {{"requests", {fault}}};
+        };
+    };
+    auto secondRevision = [](std::string revision) {
+        return [revision](json& machine) {
+            machine["controllers"][1]["disks"][0]["drive"]["firmwareRevision"] = revision;
         };
     };
     const std::vector<Case> cases = {
@@ -85,11 +91,9 @@ TEST_F(Operations, ResultDocumentNamesTheFailingStep) {
          0,
          "activate",
          "activate: NVMe status 0x106, invalid firmware slot"},
-        {"two-drives",
-         [](json& machine) {
-             machine["controllers"][1]["disks"][0]["drive"]["firmwareRevision"] = "QLR2KCXA";
-         },
-         1, "revision", "revision: revision QLR2KCXA is not updated by the loaded image"},
+        // A drive whose revision does not take the image is left alone: no failure, the reason.
+        {"two-drives", secondRevision("QLR2KCXA"), 1, "", "another-image-group"},
+        {"two-drives", secondRevision("QLR9ZZZZ"), 1, "", "no-image-for-revision"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.example + " " + c.description);
@@ -103,12 +107,20 @@ TEST_F(Operations, ResultDocumentNamesTheFailingStep) {
         runVelo(platform, options);
         unloadFirmwareImage();
         const json document = json::parse(test::readBytes(dir.file("result.json")));
-        ASSERT_GT(document["disks"].size(), c.disk);
-        const json& disk = document["disks"][c.disk];
-        EXPECT_EQ(disk["result"], "failed");
+        ASSERT_GT(document["targets"].size(), c.disk);
+        const json& disk = document["targets"][c.disk];
+        if (c.step.empty()) {
+            EXPECT_EQ(disk["outcome"], "left-alone");
+            EXPECT_EQ(disk["leftAlone"], c.description);
+            EXPECT_EQ(disk["resultCode"], 1);
+            EXPECT_TRUE(disk["failure"].is_null());
+            EXPECT_TRUE(disk["image"].is_null());
+            continue;
+        }
+        EXPECT_EQ(disk["outcome"], "failed");
         EXPECT_EQ(disk["failure"]["step"], c.step);
         EXPECT_EQ(disk["failure"]["description"], c.description);
-        EXPECT_EQ(disk["image"].is_null(), c.step == "revision");
+        EXPECT_EQ(disk["image"], 1);
     }
 }
 
@@ -154,7 +166,7 @@ TEST_F(Operations, VerifyComparesTheRevisionAfterActivation) {
         options.jsonFilePath = test::widePath(dir.file("result.json"));
         runVelo(platform, options);
         unloadFirmwareImage();
-        const json disk = json::parse(test::readBytes(dir.file("result.json")))["disks"][0];
+        const json disk = json::parse(test::readBytes(dir.file("result.json")))["targets"][0];
         EXPECT_EQ(disk["resultCode"], c.resultCode);
         EXPECT_EQ(disk["verification"]["outcome"], c.outcome);
         EXPECT_EQ(disk["verification"]["runningRevision"], c.running);
@@ -163,15 +175,17 @@ TEST_F(Operations, VerifyComparesTheRevisionAfterActivation) {
     }
 }
 
-// /list on every example: no firmware request reaches any drive, and each target is planned
-// exactly as the whole run then treats it.
+// /list on every example: no firmware request reaches any drive, and each target is planned,
+// in the list and in its document, exactly as the whole run then treats it.
 TEST_F(Operations, ListSendsNoFirmwareAndPlansAsTheRunDoes) {
     for (const std::string& name : exampleNames()) {
         SCOPED_TRACE(name);
         sim::SimPlatform listed(sim::testing::loadOrFail(test::example(name)));
         RunOptions options;
         options.listOnly = true;
+        options.jsonFilePath = test::widePath(dir.file("list.json"));
         EXPECT_EQ(listTargets(listed, options), 0);
+        const json listDocument = json::parse(test::readBytes(dir.file("list.json")));
         for (auto kind : {sim::RequestKind::GetInfo, sim::RequestKind::Download,
                           sim::RequestKind::Activate, sim::RequestKind::Commit}) {
             EXPECT_TRUE(listed.machine().requestsOfKind(kind).empty());
@@ -191,14 +205,15 @@ TEST_F(Operations, ListSendsNoFirmwareAndPlansAsTheRunDoes) {
         runVelo(updated, run);
         unloadFirmwareImage();
         const json document = json::parse(test::readBytes(dir.file("result.json")));
-        if (document["disks"].empty()) {
-            for (const PlannedImage& planned : plan)
-                EXPECT_FALSE(planned.image);
-            continue;
-        }
-        ASSERT_EQ(document["disks"].size(), plan.size());
+        ASSERT_EQ(listDocument["targets"].size(), plan.size());
+        ASSERT_EQ(document["targets"].size(), plan.size());
         for (std::size_t i = 0; i < plan.size(); ++i) {
-            EXPECT_EQ(plan[i].image.has_value(), !document["disks"][i]["image"].is_null()) << i;
+            const json& target = document["targets"][i];
+            EXPECT_EQ(plan[i].image.has_value(), !target["image"].is_null()) << i;
+            EXPECT_EQ(listDocument["targets"][i]["plan"] == "would-update",
+                      !target["image"].is_null())
+                << i;
+            EXPECT_EQ(listDocument["targets"][i]["image"], target["image"]) << i;
         }
     }
 }
