@@ -154,18 +154,23 @@ for example in "$examples"/*.json; do
     name=$(basename -- "$example" .json)
     "$velo" /s /machine "$example" /json "$scratch/results/$name.json" >/dev/null 2>&1
     check "$name: exit status 0 without /exitcode" test $? -eq 0
+    "$velo" /s /list /machine "$example" /json "$scratch/results/$name.list.json" >/dev/null 2>&1
+    check "$name: /list /json exits 0" test $? -eq 0
+    "$velo" /s /resume /verify /machine "$example" /json "$scratch/results/$name.resume.json" >/dev/null 2>&1
 done
 # One example of each driver stack through the program itself (the unit tests take every one).
 for name in default rst-raid-volume vroc-raid-volume; do
     example="$examples/$name.json"
     base="$scratch/$name"
     "$velo" /s /machine "$example" /trace "$base.trace" >"$base.out" 2>/dev/null
-    # /list sends what the scan pass sends and nothing more: its requests begin the full run's.
+    # /list sends what a /resume run sends before its update pass (the scan pass, then the
+    # firmware log page of each target) and nothing more: its requests begin that run's.
+    "$velo" /s /resume /machine "$example" /trace "$base.resume.trace" >/dev/null 2>&1
     "$velo" /list /machine "$example" /trace "$base.list.trace" >"$base.list.out" 2>/dev/null
     check "$name: /list exits 0" test $? -eq 0
     list_requests=$(requests_of "$base.list.trace" | wc -l)
-    check "$name: /list requests are the scan pass's" \
-        cmp -s <(requests_of "$base.list.trace") <(requests_of "$base.trace" | head -n "$list_requests")
+    check "$name: /list requests are the scan pass's and the log page's" \
+        cmp -s <(requests_of "$base.list.trace") <(requests_of "$base.resume.trace" | head -n "$list_requests")
     check "$name: /list lists" grep -qF ' >> VELO List Ended (' "$base.list.out"
     # The recorded run replays to the same output.
     "$velo" /s /replay "$base.trace" >"$base.replay.out" 2>"$base.replay.err"
@@ -182,12 +187,69 @@ PY
 "$velo" /s /verify /machine "$scratch/keeps.json" /json "$scratch/results/verify-keeps.json" >"$scratch/verify.out" 2>/dev/null
 check "/verify warns of the old revision" contains "$scratch/verify.out" "  [WARNING] The drive reports firmware revision QLR2KAXA after activation."
 "$velo" /s /verify /machine "$examples/power-cycle.json" /json "$scratch/results/verify-restart.json" >/dev/null 2>&1
-check "every result document follows the schema" python3 - "$schema" "$scratch"/results/*.json <<'PY'
-import json, sys, jsonschema
+# The documents of every example, listed, updated, resumed and verified, and the example in
+# docs/administrators.md follow the schema.
+admin_doc=$(dirname -- "$schema")/administrators.md
+check "every result document follows the schema" python3 - "$schema" "$admin_doc" "$scratch"/results/*.json <<'PY'
+import json, re, sys, jsonschema
 schema = json.load(open(sys.argv[1]))
 jsonschema.Draft202012Validator.check_schema(schema)
-for path in sys.argv[2:]:
-    jsonschema.validate(json.load(open(path)), schema, cls=jsonschema.Draft202012Validator)
+validator = jsonschema.Draft202012Validator(schema)
+page = open(sys.argv[2]).read()
+section = page[page.index("## The result document"):]
+documents = {"administrators.md": json.loads(re.search(r"```json\n(.*?)```", section, re.S).group(1))}
+documents.update((path, json.load(open(path))) for path in sys.argv[3:])
+wrong = 0
+for path, document in documents.items():
+    for error in validator.iter_errors(document):
+        wrong += 1
+        print(f"{path}: {error.json_path}: {error.message[:300]}")
+sys.exit(1 if wrong else 0)
+PY
+# The schema is strict: documents that break one of its rules are refused.
+check "the schema refuses documents that break its rules" python3 - "$schema" "$scratch/results" <<'PY'
+import json, sys, jsonschema
+validator = jsonschema.Draft202012Validator(json.load(open(sys.argv[1])))
+def target(field, value):
+    return lambda d: d["targets"][0].__setitem__(field, value)
+def top(field, value):
+    return lambda d: d.__setitem__(field, value)
+def run(field, value):
+    return lambda d: d["run"].__setitem__(field, value)
+# document | what breaks a rule
+CASES = [
+    ("default", target("outcome", "pending")),                 # pending with result code 0
+    ("power-cycle", target("resultCode", 0)),                  # the same, from the other side
+    ("default.list", target("outcome", "updated")),            # a list document with an outcome
+    ("default", target("plan", "would-update")),               # an update document with a plan
+    ("default", target("extra", None)),                        # a field the schema does not know
+    ("default", run("startTime", "2026-12-07 13:47:38")),      # local time not as the log writes
+    ("default", run("endTimeUtc", "2026-12-07T13:47:38")),     # UTC time without its Z
+    ("default", top("exitStatus", 2)),                         # 2 with a target
+    ("access-denied", top("exitStatus", 2)),                   # 2 with an unreached disk
+    ("power-cycle", top("exitStatus", 0)),                     # 0 with a pending target
+    ("fails-third-chunk", top("exitStatus", 3010)),            # 3010 with a failed target
+    ("default", top("result", "failed")),                      # result not its return code's
+    ("default", target("pendingUntil", "power-off")),          # a wait without pending
+    ("vroc-raid-volume", target("pendingUntil", "power-off")), # VROC activates at a restart
+    ("fails-third-chunk", target("failure", None)),            # failed without its failure
+    ("unknown-revision", target("leftAlone", None)),           # left alone without its reason
+    ("default", target("address", {"pathId": 3})),             # an RST address on an inbox disk
+    ("vroc-raid-volume", target("devicePath", "\\\\.\\PHYSICALDRIVE0")),  # not its port
+    ("default", target("serial", "VQX7B2A00000000001  ")),     # padded
+    ("default", target("image", 2)),                           # image 2 installing QLR4KAXA
+    ("default", target("verification", None)),                 # verification without /verify
+    ("default.list", top("exitStatus", 1)),                    # 1 when a disk would update
+    ("default.list", target("planReason", "no reason")),       # a reason for would-update
+]
+accepted = 0
+for name, change in CASES:
+    document = json.load(open(f"{sys.argv[2]}/{name}.json"))
+    change(document)
+    if validator.is_valid(document):
+        accepted += 1
+        print(f"accepted: {name} {json.dumps(document['targets'][:1])[:200]}")
+sys.exit(1 if accepted else 0)
 PY
 
 for case in "default 0" "power-cycle 194" "fails-third-chunk 1" "unknown-revision 1"; do
@@ -199,8 +261,12 @@ done
 
 "$velo" /list /machine "$examples/default.json" /log "$scratch/list.log" >/dev/null 2>&1
 check "/list /log writes the list" contains "$scratch/list.log" $'Image : 1, installs QLR4KAXA\r\n'
-"$velo" /list /machine "$examples/default.json" /json "$scratch/list.json" >/dev/null 2>"$scratch/err"
-check "/list with /json exits 87" test $? -eq 87
+check "/list /json: a list document that plans the update" python3 - "$scratch/results/default.list.json" <<'PY'
+import json, sys
+document = json.load(open(sys.argv[1]))
+assert document["run"]["mode"] == "list" and document["image"] == {"number": 1, "revision": "QLR4KAXA"}
+assert [t["plan"] for t in document["targets"]] == ["would-update"], document["targets"]
+PY
 for bad in "/replay $scratch/default.trace /machine $examples/default.json" \
            "/log $scratch/same /json $scratch/same" "/trace $scratch/t /replay $scratch/t"; do
     # shellcheck disable=SC2086
@@ -247,13 +313,19 @@ check "damaged image: no firmware request" test "$(grep -c '"code":"0x4D008"' "$
 check "intact image: firmware requests sent" grep -q '"code":"0x4D008"' "$scratch/default.trace"
 digest=$(sha256sum -- "$(dirname -- "$velo")/images/image1.bin" | cut -c1-64)
 check "intact image: its digest checked" grep -qF "\"op\":\"sha256\",\"length\":2097152,\"result\":\"ok\",\"digest\":\"$digest\"" "$scratch/default.trace"
-check "damaged image: every disk failed at the image" python3 - "$scratch/damaged.json" "$schema" <<'PY'
+"$damaged" /s /list /machine "$examples/default.json" /json "$scratch/damaged.list.json" >/dev/null 2>&1
+check "damaged image: every disk failed at the image, and none would take it" python3 - "$schema" "$scratch/damaged.json" "$scratch/damaged.list.json" <<'PY'
 import json, sys, jsonschema
-document = json.load(open(sys.argv[1]))
-jsonschema.validate(document, json.load(open(sys.argv[2])), cls=jsonschema.Draft202012Validator)
-assert document["returnCode"] == 1 and document["disks"]
-assert all(d["resultCode"] == 1 and d["failure"]["step"] == "image" and d["image"] is None
-           for d in document["disks"])
+schema = json.load(open(sys.argv[1]))
+document, listed = (json.load(open(path)) for path in sys.argv[2:4])
+for checked in (document, listed):
+    jsonschema.validate(checked, schema, cls=jsonschema.Draft202012Validator)
+assert document["returnCode"] == 1 and document["exitStatus"] == 1 and document["targets"]
+assert all(t["resultCode"] == 1 and t["outcome"] == "failed" and t["failure"]["step"] == "image"
+           and t["image"] is None for t in document["targets"])
+assert listed["exitStatus"] == 1 and listed["image"] is None and listed["targets"]
+assert all(t["plan"] == "left-alone" and t["planReason"] == "firmware image 1 is damaged"
+           for t in listed["targets"])
 PY
 
 echo "$passed passed, $failed failed"
