@@ -7,9 +7,10 @@
 namespace velo::sim {
 
 DriveSetup readDrive(const Json& value, const std::string& path) {
-    expectObject(value, path,
-                 {"serial", "model", "firmwareRevision", "vendorId", "version", "fwug",
-                  "upgradeSupport", "slots", "activeSlot", "activation", "keepsRevision"});
+    expectObject(
+        value, path,
+        {"serial", "model", "firmwareRevision", "vendorId", "version", "fwug", "upgradeSupport",
+         "slots", "activeSlot", "pendingSlot", "activation", "keepsRevision"});
     DriveSetup drive;
     drive.serial = fieldBytes<SERIAL_LENGTH>(required(value, path, "serial"), join(path, "serial"));
     drive.model = fieldBytes<MODEL_LENGTH>(required(value, path, "model"), join(path, "model"));
@@ -103,6 +104,15 @@ DriveSetup readDrive(const Json& value, const std::string& path) {
         }
         if (activeIndex == drive.slots.size())
             failAt(activePath, "names no listed slot");
+        if (const Json* pending = field(value, "pendingSlot")) {
+            const std::string pendingPath = join(path, "pendingSlot");
+            const auto number = static_cast<std::uint8_t>(integer(*pending, pendingPath, 1, 7));
+            if (std::none_of(drive.slots.begin(), drive.slots.end(),
+                             [&](const FirmwareSlot& slot) { return slot.number == number; })) {
+                failAt(pendingPath, "names no listed slot");
+            }
+            drive.pendingSlot = number;
+        }
         if (revisionGiven[activeIndex] &&
             drive.slots[activeIndex].revision != drive.runningRevision) {
             failAt(join(indexed(slotsPath, activeIndex), "revision"),

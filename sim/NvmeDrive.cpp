@@ -36,7 +36,7 @@ void putLe(std::span<std::uint8_t> out, std::size_t at, std::uint64_t value, std
 
 }  // namespace
 
-NvmeDrive::NvmeDrive(DriveSetup setup) : state_(std::move(setup)) {}
+NvmeDrive::NvmeDrive(DriveSetup setup) : state_(std::move(setup)), pending_(state_.pendingSlot) {}
 
 std::array<std::uint8_t, IDENTIFY_SIZE> NvmeDrive::identifyController() const {
     std::array<std::uint8_t, IDENTIFY_SIZE> data{};

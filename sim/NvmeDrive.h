@@ -66,6 +66,8 @@ struct DriveSetup {
     bool upgradeSupport = true;
     std::vector<FirmwareSlot> slots;  // in the order the drive reports them
     std::uint8_t activeSlot = 0;      // 0 only when there is no slot
+    // A slot whose firmware an earlier update committed for the next reset; none when none.
+    std::optional<std::uint8_t> pendingSlot;
     Activation activation = Activation::Immediate;
     // A faulty drive: whatever it runs, identify keeps reporting the revision it started with.
     bool keepsRevision = false;

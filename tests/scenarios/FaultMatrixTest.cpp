@@ -379,9 +379,19 @@ std::string wrongResults(const CleanRun& clean, std::size_t at, Fault fault,
         }
     } else if (call.pass == 1) {
         // The image is chosen from the scan pass's first target: a fault up to its identify
-        // may leave no image, and then nothing is updated.
+        // may leave no image, and then nothing is updated; or the image comes from a later
+        // target of another group, and then each disk is updated (0) or left alone (1) by that
+        // image instead, in the same order.
         if (outcome.disks.empty() && at <= clean.firstTarget)
             expected.clear();
+        const bool sameDisks =
+            outcome.disks.size() == before.size() &&
+            std::equal(before.begin(), before.end(), outcome.disks.begin(),
+                       [](const DiskResult& a, const DiskResult& b) {
+                           return a.serial == b.serial && (b.code == 0 || b.code == 1);
+                       });
+        if (at <= clean.firstTarget && sameDisks)
+            expected = outcome.disks;
     } else {
         // Discovery and identify faults may remove disks, or leave a disk whose identity was
         // not read and which no image takes (result 1); the rest keep their results and order.
