@@ -61,7 +61,8 @@ std::string describeFailure(const UpdateFailure& failure);
 // Builders for the transports.
 UpdateFailure callFailed(FailedStep step, std::uint32_t systemError);
 UpdateFailure firmwareStatusFailed(FailedStep step, std::uint32_t status);
-UpdateFailure driverStatusFailed(FailedStep step, std::uint32_t status);
+// The driver's status comes with its meaning: the stack that knows the driver tells it.
+UpdateFailure driverStatusFailed(FailedStep step, std::uint32_t status, std::string meaning);
 UpdateFailure nvmeStatusFailed(FailedStep step, std::uint32_t status);
 // Marks a failure as that of download chunk index (from 0) of chunks.
 UpdateFailure inChunk(UpdateFailure failure, std::size_t index, std::size_t chunks);

@@ -19,25 +19,54 @@ std::optional<std::uint32_t> completionStatus(const ByteView& reply) {
     return nvme::completionStatus(dword3);
 }
 
-// The VROC driver's NVME_IOCTL_* statuses 1 to 15, by value.
-constexpr std::array<const wchar_t*, 16> DRIVER_STATUS_LINES = {
-    nullptr,
-    L"  [ERROR] NVME_IOCTL_INVALID_IOCTL_CODE\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_SIGNATURE\n\n",
-    L"  [ERROR] NVME_IOCTL_INSUFFICIENT_IN_BUFFER\n\n",
-    L"  [ERROR] NVME_IOCTL_INSUFFICIENT_OUT_BUFFER\n\n",
-    L"  [ERROR] NVME_IOCTL_UNSUPPORTED_ADMIN_CMD\n\n",
-    L"  [ERROR] NVME_IOCTL_UNSUPPORTED_NVM_CMD\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_ADMIN_VENDOR_SPECIFIC_OPCODE\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_NVM_VENDOR_SPECIFIC_OPCODE\n\n",
-    L"  [ERROR] NVME_IOCTL_ADMIN_VENDOR_SPECIFIC_NOT_SUPPORTED\n\n",
-    L"  [ERROR] NVME_IOCTL_NVM_VENDOR_SPECIFIC_NOT_SUPPORTED\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_DIRECTION_SPECIFIED\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_META_BUFFER_LENGTH\n\n",
-    L"  [ERROR] NVME_IOCTL_PRP_TRANSLATION_ERROR\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_PATH_TARGET_ID\n\n",
-    L"  [ERROR] NVME_IOCTL_FORMAT_NVM_PENDING\n\n",
+// The VROC driver's NVME_IOCTL_* statuses besides success: the name its console line shows and
+// what it means in the result document.
+struct DriverStatus {
+    std::uint32_t value;
+    const wchar_t* name;
+    const char* meaning;
 };
+
+constexpr std::array<DriverStatus, 15> DRIVER_STATUSES = {{
+    {1, L"NVME_IOCTL_INVALID_IOCTL_CODE", "invalid IOCTL code"},
+    {2, L"NVME_IOCTL_INVALID_SIGNATURE", "invalid signature"},
+    {3, L"NVME_IOCTL_INSUFFICIENT_IN_BUFFER", "insufficient input buffer"},
+    {4, L"NVME_IOCTL_INSUFFICIENT_OUT_BUFFER", "insufficient output buffer"},
+    {5, L"NVME_IOCTL_UNSUPPORTED_ADMIN_CMD", "unsupported admin command"},
+    {6, L"NVME_IOCTL_UNSUPPORTED_NVM_CMD", "unsupported NVM command"},
+    {7, L"NVME_IOCTL_INVALID_ADMIN_VENDOR_SPECIFIC_OPCODE", "invalid admin vendor-specific opcode"},
+    {8, L"NVME_IOCTL_INVALID_NVM_VENDOR_SPECIFIC_OPCODE", "invalid NVM vendor-specific opcode"},
+    {9, L"NVME_IOCTL_ADMIN_VENDOR_SPECIFIC_NOT_SUPPORTED",
+     "admin vendor-specific commands not supported"},
+    {10, L"NVME_IOCTL_NVM_VENDOR_SPECIFIC_NOT_SUPPORTED",
+     "NVM vendor-specific commands not supported"},
+    {11, L"NVME_IOCTL_INVALID_DIRECTION_SPECIFIED", "invalid direction"},
+    {12, L"NVME_IOCTL_INVALID_META_BUFFER_LENGTH", "invalid metadata buffer length"},
+    {13, L"NVME_IOCTL_PRP_TRANSLATION_ERROR", "PRP translation error"},
+    {14, L"NVME_IOCTL_INVALID_PATH_TARGET_ID", "invalid path target id"},
+    {15, L"NVME_IOCTL_FORMAT_NVM_PENDING", "format NVM pending"},
+}};
+
+constexpr bool inValueOrder() {
+    for (std::size_t row = 0; row < DRIVER_STATUSES.size(); ++row) {
+        if (DRIVER_STATUSES[row].value != row + 1)
+            return false;
+    }
+    return true;
+}
+static_assert(inValueOrder(), "a status's row is found by its value");
+
+// The row of a status, or nothing for a status the driver does not define.
+const DriverStatus* findDriverStatus(std::uint32_t status) {
+    if (status < 1 || status > DRIVER_STATUSES.size())
+        return nullptr;
+    return &DRIVER_STATUSES[status - 1];
+}
+
+UpdateFailure vrocStatusFailed(FailedStep step, std::uint32_t status) {
+    const DriverStatus* known = findDriverStatus(status);
+    return driverStatusFailed(step, status, known ? known->meaning : "unknown driver status");
+}
 
 }  // namespace
 
@@ -72,7 +101,7 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
         if (!downloadRequestAccepted(io, result, request, *told)) {
             // The ReturnCode of this driver's reply is its NVME_IOCTL_* status.
             if ((*told)->source == StatusSource::Firmware)
-                *told = driverStatusFailed(FailedStep::Download, (*told)->status);
+                *told = vrocStatusFailed(FailedStep::Download, (*told)->status);
             *told = inChunk(**told, offset / chunk, chunks);
             failed = true;
             break;
@@ -106,14 +135,12 @@ int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId,
     }
 
     const std::uint32_t status = srb::returnCode(request);
-    if (status >= DRIVER_STATUS_LINES.size()) {
-        printUnexpectedActivateStatus(io, status);
-        *told = driverStatusFailed(FailedStep::Activate, status);
-        return VROC_FAILED;
-    }
     if (status != 0) {
-        io.console.printWide(DRIVER_STATUS_LINES[status]);
-        *told = driverStatusFailed(FailedStep::Activate, status);
+        if (const DriverStatus* known = findDriverStatus(status))
+            io.console.printWide(L"  [ERROR] %ls\n\n", known->name);
+        else
+            printUnexpectedActivateStatus(io, status);
+        *told = vrocStatusFailed(FailedStep::Activate, status);
         return VROC_FAILED;
     }
     if (const auto completion = completionStatus(request)) {
