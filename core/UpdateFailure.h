@@ -37,18 +37,11 @@ struct UpdateFailure {
     std::string meaning;       // what the status or the slot information means
 };
 
-// Where a transport tells a failure: the caller's slot, or one that is dropped when the caller
-// gave none.
-class FailureSlot {
-public:
-    explicit FailureSlot(std::optional<UpdateFailure>* given) : slot_(given ? *given : dropped_) {}
-    FailureSlot(const FailureSlot&) = delete;
-    FailureSlot& operator=(const FailureSlot&) = delete;
-    std::optional<UpdateFailure>& operator*() { return slot_; }
-
-private:
-    std::optional<UpdateFailure> dropped_;
-    std::optional<UpdateFailure>& slot_;
+// What an update operation gives back: the disk's result code, and why the update failed when
+// it did.
+struct UpdateOutcome {
+    int resultCode = 0;
+    std::optional<UpdateFailure> failure;
 };
 
 // "download", "activate", ...

@@ -43,13 +43,12 @@ private:
 
 // The slot to activate, or why there is none.
 struct SlotChoice {
-    int result = INBOX_UPDATED;  // INBOX_UPDATED when a slot was found
+    UpdateOutcome outcome;  // INBOX_UPDATED when a slot was found
     std::uint8_t slot = 0;
-    std::optional<UpdateFailure> failure;
 };
 
 SlotChoice slotFailure(int result, UpdateFailure failure) {
-    return {result, 0, std::move(failure)};
+    return {{result, std::move(failure)}, 0};
 }
 
 UpdateFailure slotInformation(std::string meaning) {
@@ -90,7 +89,7 @@ SlotChoice chooseSlot(FirmwareRequests& requests) {
                                slotInformation("slot entries outside the reply"));
         }
         if (reply.u8(slot + storagefw::SLOT_READ_ONLY) == 0) {
-            return {INBOX_UPDATED, reply.u8(slot + storagefw::SLOT_NUMBER), std::nullopt};
+            return {{INBOX_UPDATED, std::nullopt}, reply.u8(slot + storagefw::SLOT_NUMBER)};
         }
     }
     return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("every firmware slot is read-only"));
@@ -126,52 +125,41 @@ std::optional<UpdateFailure> download(FirmwareRequests& requests,
     return std::nullopt;
 }
 
-int activate(FirmwareRequests& requests, std::uint8_t slot, std::optional<UpdateFailure>& failure) {
+UpdateOutcome activate(FirmwareRequests& requests, std::uint8_t slot) {
     ByteView& request = requests.request();
     miniport::putRequest(request, storagefw::FUNCTION_ACTIVATE);
     storagefw::putActivate(request, miniport::DATA, slot);
-    if (!requests.send()) {
-        failure = callFailed(FailedStep::Activate, requests.error());
-        return INBOX_REQUEST_FAILED;
-    }
+    if (!requests.send())
+        return {INBOX_REQUEST_FAILED, callFailed(FailedStep::Activate, requests.error())};
     switch (requests.status()) {
         case storagefw::STATUS_SUCCESS:
-            return INBOX_UPDATED;
+            return {INBOX_UPDATED, std::nullopt};
         case storagefw::STATUS_POWER_CYCLE_REQUIRED:
             // The new image runs only after the drive is power-cycled.
-            return INBOX_REBOOT_REQUIRED;
+            return {INBOX_REBOOT_REQUIRED, std::nullopt};
         default:
-            failure = firmwareStatusFailed(FailedStep::Activate, requests.status());
-            return INBOX_NOT_ACCEPTED;
+            return {INBOX_NOT_ACCEPTED,
+                    firmwareStatusFailed(FailedStep::Activate, requests.status())};
     }
 }
 
 }  // namespace
 
-int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
-                    std::optional<UpdateFailure>* failure) {
-    FailureSlot slot(failure);
-    std::optional<UpdateFailure>& told = *slot;
+UpdateOutcome inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
 
     auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                          OPEN_FLAGS_NONE);
-    if (!opened.file) {
-        told = callFailed(FailedStep::Open, opened.error);
-        return INBOX_REQUEST_FAILED;
-    }
+    if (!opened.file)
+        return {INBOX_REQUEST_FAILED, callFailed(FailedStep::Open, opened.error)};
     FirmwareRequests requests(*opened.file, chunk);
 
     SlotChoice choice = chooseSlot(requests);
-    if (choice.result != INBOX_UPDATED) {
-        told = std::move(choice.failure);
-        return choice.result;
-    }
-    if (auto refused = download(requests, image.bytes, chunk)) {
-        told = std::move(refused);
-        return INBOX_REQUEST_FAILED;
-    }
-    return activate(requests, choice.slot, told);
+    if (choice.outcome.resultCode != INBOX_UPDATED)
+        return std::move(choice.outcome);
+    if (auto refused = download(requests, image.bytes, chunk))
+        return {INBOX_REQUEST_FAILED, std::move(refused)};
+    return activate(requests, choice.slot);
 }
 
 }  // namespace velo

@@ -70,10 +70,8 @@ UpdateFailure vrocStatusFailed(FailedStep step, std::uint32_t status) {
 
 }  // namespace
 
-int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
-                         std::span<const std::uint8_t> image,
-                         std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
+UpdateOutcome vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
+                                   std::span<const std::uint8_t> image) {
     // One buffer serves the whole download; every request is sent whole, the last piece may be
     // shorter than a chunk and then carries only its own bytes.
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
@@ -82,7 +80,7 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
 
     RequestFront front(buffer, nvmept::DATA_BUFFER);
     const std::size_t chunks = (image.size() + chunk - 1) / chunk;
-    bool failed = false;
+    std::optional<UpdateFailure> refused;
     for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
         const auto piece =
             image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
@@ -98,12 +96,11 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
         const ControlResult result = port.control(
             srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()),
             static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE));
-        if (!downloadRequestAccepted(io, result, request, *told)) {
+        if (!downloadRequestAccepted(io, result, request, refused)) {
             // The ReturnCode of this driver's reply is its NVME_IOCTL_* status.
-            if ((*told)->source == StatusSource::Firmware)
-                *told = vrocStatusFailed(FailedStep::Download, (*told)->status);
-            *told = inChunk(**told, offset / chunk, chunks);
-            failed = true;
+            if (refused->source == StatusSource::Firmware)
+                refused = vrocStatusFailed(FailedStep::Download, refused->status);
+            refused = inChunk(*refused, offset / chunk, chunks);
             break;
         }
         if (const auto completion = completionStatus(request)) {
@@ -111,27 +108,23 @@ int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
                 L"  [ERROR] Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: "
                 L"0x%08x\n",
                 *completion);
-            *told = inChunk(nvmeStatusFailed(FailedStep::Download, *completion), offset / chunk,
-                            chunks);
-            failed = true;
+            refused = inChunk(nvmeStatusFailed(FailedStep::Download, *completion), offset / chunk,
+                              chunks);
             break;
         }
     }
-
-    return finishDownload(io, failed);
+    const int result = finishDownload(io, refused.has_value());
+    return {result, std::move(refused)};
 }
 
-int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId,
-                         std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
+UpdateOutcome vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
     std::array<std::uint8_t, vroc::COMMIT_REQUEST_SIZE> buffer{};
     ByteView request(buffer);
     vroc::putCommitRequest(request, vrocDiskId);
     const ControlResult result = srb::sendWhole(port, buffer);
     if (!result.ok) {
         printActivateCallFailed(io, result.error);
-        *told = callFailed(FailedStep::Activate, result.error);
-        return VROC_FAILED;
+        return {VROC_FAILED, callFailed(FailedStep::Activate, result.error)};
     }
 
     const std::uint32_t status = srb::returnCode(request);
@@ -140,38 +133,34 @@ int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId,
             io.console.printWide(L"  [ERROR] %ls\n\n", known->name);
         else
             printUnexpectedActivateStatus(io, status);
-        *told = vrocStatusFailed(FailedStep::Activate, status);
-        return VROC_FAILED;
+        return {VROC_FAILED, vrocStatusFailed(FailedStep::Activate, status)};
     }
     if (const auto completion = completionStatus(request)) {
         io.console.printWide(
             L"  [ERROR] Firmware activation failed: Completion Queue Entry Status Value: 0x%08x\n",
             *completion);
-        *told = nvmeStatusFailed(FailedStep::Activate, *completion);
-        return VROC_COMPLETION_FAILED;
+        return {VROC_COMPLETION_FAILED, nvmeStatusFailed(FailedStep::Activate, *completion)};
     }
     // Commit action 1: the drive runs the new image after the next reset, so the computer must
     // restart before the update is done.
     io.console.printWide(L"  [PASS] Firmware activation succeeded. Please reboot computer.\n\n");
-    return VROC_REBOOT_REQUIRED;
+    return {VROC_REBOOT_REQUIRED, std::nullopt};
 }
 
-int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image, std::int32_t vrocPort,
-                   std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
+UpdateOutcome vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                             std::int32_t vrocPort) {
     printTargetBanner(io, disk, BannerDriver::Vroc, image.revision);
     // The port is held without sharing for this disk's update.
     auto opened = io.platform.openDevice(vroc::portPath(vrocPort), ACCESS_READ_WRITE, SHARE_NONE,
                                          OPEN_FLAGS_NONE);
     if (!opened.file) {
         printHandleError(io, opened.error);
-        *told = callFailed(FailedStep::Open, opened.error);
-        return VROC_NO_HANDLE;
+        return {VROC_NO_HANDLE, callFailed(FailedStep::Open, opened.error)};
     }
-    int result = vrocDownloadFirmware(io, *opened.file, disk, image.bytes, &*told);
-    if (result == VROC_UPDATED)
-        result = vrocActivateFirmware(io, *opened.file, disk.vrocDiskId, &*told);
-    return result;
+    UpdateOutcome outcome = vrocDownloadFirmware(io, *opened.file, disk, image.bytes);
+    if (outcome.resultCode == VROC_UPDATED)
+        outcome = vrocActivateFirmware(io, *opened.file, disk.vrocDiskId);
+    return outcome;
 }
 
 }  // namespace velo
