@@ -1,6 +1,5 @@
 #include "stacks/rst/RstDisks.h"
 
-#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "platform/Text.h"
 #include "wire/NvmeIdentify.h"
 #include "stacks/rst/RstLayout.h"
+#include "core/ImageDownload.h"
 #include "core/UpdateLines.h"
 
 namespace velo {
@@ -45,37 +45,39 @@ int rstIdentify(Io& io, DiskRecord record, DiskList& targets) {
     return RST_IDENTIFIED;
 }
 
+namespace {
+
+// How an RST firmware request carries a piece of the image, and how the driver's answer to it
+// is judged: by the call, then by the firmware status in ReturnCode.
+struct RstDownload {
+    static constexpr std::size_t PIECE = rst::DOWNLOAD_IMAGE;
+    Io& io;
+    std::uint8_t pathId;
+
+    void putRequest(ByteView& request, std::uint64_t offset,
+                    std::span<const std::uint8_t> piece) const {
+        rst::putDownloadRequest(request, pathId, offset, piece);
+    }
+    static void putOffset(ByteView& request, std::uint64_t offset) {
+        request.putU64(rst::DOWNLOAD_OFFSET, offset);
+    }
+    // The whole request comes back.
+    static std::uint32_t replyLength(std::size_t requestSize) {
+        return static_cast<std::uint32_t>(requestSize);
+    }
+    std::optional<UpdateFailure> judge(const ControlResult& result, const ByteView& reply) const {
+        return judgeDownloadAnswer(io, result, reply, firmwareStatusFailed);
+    }
+};
+
+}  // namespace
+
 UpdateOutcome rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
                                   std::span<const std::uint8_t> image) {
-    // One buffer serves the whole download; the last piece may be shorter than a chunk, and
-    // then only its own bytes are sent, the rest of the buffer zero.
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
     std::vector<std::uint8_t> buffer(rst::DOWNLOAD_OVERHEAD + chunk);
-    ByteView request(buffer);
-    const std::uint8_t pathId = rst::pathIdOf(disk.targetAddress);
-
-    RequestFront front(buffer, rst::DOWNLOAD_IMAGE);
-    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
-    std::optional<UpdateFailure> refused;
-    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
-        const auto piece =
-            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        if (piece.size() == chunk && front.kept()) {
-            front.takeBack();
-            request.putU64(rst::DOWNLOAD_OFFSET, offset);
-            request.putBytesThenZero(rst::DOWNLOAD_IMAGE, piece);
-        } else {
-            rst::putDownloadRequest(request, pathId, offset, piece);
-            if (piece.size() == chunk)
-                front.keep();
-        }
-        if (!downloadRequestAccepted(io, srb::sendWhole(device, buffer), request, refused)) {
-            refused = inChunk(*refused, offset / chunk, chunks);
-            break;
-        }
-    }
-    const int result = finishDownload(io, refused.has_value());
-    return {result, std::move(refused)};
+    const RstDownload stack{io, rst::pathIdOf(disk.targetAddress)};
+    return finishDownload(io, downloadImage(device, buffer, image, chunk, stack));
 }
 
 UpdateOutcome rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {

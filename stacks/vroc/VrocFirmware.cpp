@@ -1,8 +1,8 @@
-#include <algorithm>
 #include <array>
 #include <vector>
 
 #include "platform/Console.h"
+#include "core/ImageDownload.h"
 #include "core/UpdateLines.h"
 #include "stacks/vroc/VrocDisks.h"
 #include "stacks/vroc/VrocLayout.h"
@@ -68,53 +68,46 @@ UpdateFailure vrocStatusFailed(FailedStep step, std::uint32_t status) {
     return driverStatusFailed(step, status, known ? known->meaning : "unknown driver status");
 }
 
-}  // namespace
+// How a Firmware Image Download command carries a piece of the image, and how the driver's
+// answer to it is judged: by the call, the driver's status in ReturnCode, then the drive's
+// completion status.
+struct VrocDownload {
+    static constexpr std::size_t PIECE = nvmept::DATA_BUFFER;
+    Io& io;
+    std::uint32_t diskId;
 
-UpdateOutcome vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
-                                   std::span<const std::uint8_t> image) {
-    // One buffer serves the whole download; every request is sent whole, the last piece may be
-    // shorter than a chunk and then carries only its own bytes.
-    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
-    std::vector<std::uint8_t> buffer(vroc::DOWNLOAD_OVERHEAD + chunk);
-    ByteView request(buffer);
-
-    RequestFront front(buffer, nvmept::DATA_BUFFER);
-    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
-    std::optional<UpdateFailure> refused;
-    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
-        const auto piece =
-            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        if (piece.size() == chunk && front.kept()) {
-            front.takeBack();
-            request.putU32(vroc::DOWNLOAD_DWORD_OFFSET, static_cast<std::uint32_t>(offset / 4));
-            request.putBytesThenZero(nvmept::DATA_BUFFER, piece);
-        } else {
-            vroc::putDownloadRequest(request, disk.vrocDiskId, offset, piece);
-            if (piece.size() == chunk)
-                front.keep();
-        }
-        const ControlResult result = port.control(
-            srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()),
-            static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE));
-        if (!downloadRequestAccepted(io, result, request, refused)) {
-            // The ReturnCode of this driver's reply is its NVME_IOCTL_* status.
-            if (refused->source == StatusSource::Firmware)
-                refused = vrocStatusFailed(FailedStep::Download, refused->status);
-            refused = inChunk(*refused, offset / chunk, chunks);
-            break;
-        }
-        if (const auto completion = completionStatus(request)) {
+    void putRequest(ByteView& request, std::uint64_t offset,
+                    std::span<const std::uint8_t> piece) const {
+        vroc::putDownloadRequest(request, diskId, offset, piece);
+    }
+    static void putOffset(ByteView& request, std::uint64_t offset) {
+        request.putU32(vroc::DOWNLOAD_DWORD_OFFSET, static_cast<std::uint32_t>(offset / 4));
+    }
+    static std::uint32_t replyLength(std::size_t) {
+        return static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE);
+    }
+    std::optional<UpdateFailure> judge(const ControlResult& result, const ByteView& reply) const {
+        if (auto refused = judgeDownloadAnswer(io, result, reply, vrocStatusFailed))
+            return refused;
+        if (const auto completion = completionStatus(reply)) {
             io.console.printWide(
                 L"  [ERROR] Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: "
                 L"0x%08x\n",
                 *completion);
-            refused = inChunk(nvmeStatusFailed(FailedStep::Download, *completion), offset / chunk,
-                              chunks);
-            break;
+            return nvmeStatusFailed(FailedStep::Download, *completion);
         }
+        return std::nullopt;
     }
-    const int result = finishDownload(io, refused.has_value());
-    return {result, std::move(refused)};
+};
+
+}  // namespace
+
+UpdateOutcome vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
+                                   std::span<const std::uint8_t> image) {
+    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
+    std::vector<std::uint8_t> buffer(vroc::DOWNLOAD_OVERHEAD + chunk);
+    const VrocDownload stack{io, disk.vrocDiskId};
+    return finishDownload(io, downloadImage(port, buffer, image, chunk, stack));
 }
 
 UpdateOutcome vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
