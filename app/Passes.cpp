@@ -128,6 +128,20 @@ Verification verifyRevision(Io& io, const DiskRecord& target) {
     return {VerifyOutcome::RevisionDiffers, running};
 }
 
+// Hands the target to the update operation of its stack.
+UpdateOutcome updateDisk(Io& io, const DiskRecord& target, const UpdateImage& image,
+                         std::int32_t vrocPort) {
+    switch (target.driverKind) {
+        case DriverKind::Inbox:
+            return inboxUpdateDisk(io, target, image);
+        case DriverKind::VrocRaidMember:
+        case DriverKind::VrocNonRaid:
+            return vrocUpdateDisk(io, target, image, vrocPort);
+        default:
+            return rstUpdateDisk(io, target, image);
+    }
+}
+
 }  // namespace
 
 std::optional<ImageDamage> imageDamage(Platform& platform, int imageNumber,
@@ -210,18 +224,9 @@ int runUpdatePass(Io& io, DiskScanner& scanner, DiskList& output,
             target.failure = leftAloneFailure(target.firmwareRevision);
             continue;
         }
-        switch (target.driverKind) {
-            case DriverKind::Inbox:
-                target.resultCode = inboxUpdateDisk(io, target, image, &target.failure);
-                break;
-            case DriverKind::VrocRaidMember:
-            case DriverKind::VrocNonRaid:
-                target.resultCode = vrocUpdateDisk(io, target, image, vrocPort, &target.failure);
-                break;
-            default:
-                target.resultCode = rstUpdateDisk(io, target, image, &target.failure);
-                break;
-        }
+        UpdateOutcome outcome = updateDisk(io, target, image, vrocPort);
+        target.resultCode = outcome.resultCode;
+        target.failure = std::move(outcome.failure);
         if (options.verify &&
             (target.resultCode == RETURN_SUCCESS || target.resultCode == RETURN_REBOOT_REQUIRED)) {
             target.verification = verifyRevision(io, target);

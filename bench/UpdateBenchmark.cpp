@@ -56,7 +56,7 @@ Stack inboxStack() {
             2,
             makeCandidate(L"\\\\.\\PHYSICALDRIVE0", DriverKind::Inbox),
             [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
-                return inboxUpdateDisk(io, disk, image);
+                return inboxUpdateDisk(io, disk, image).resultCode;
             },
             inboxMachine};
 }
@@ -67,7 +67,7 @@ Stack rstStack() {
             1,
             makeCandidate(RST_PORT_PATH, DriverKind::RstPassThrough, 3),
             [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
-                return rstUpdateDisk(io, disk, image);
+                return rstUpdateDisk(io, disk, image).resultCode;
             },
             rstMachine};
 }
@@ -80,7 +80,7 @@ Stack vrocStack() {
             1,
             disk,
             [](Io& io, const DiskRecord& target, const UpdateImage& image) {
-                return vrocUpdateDisk(io, target, image, 2);
+                return vrocUpdateDisk(io, target, image, 2).resultCode;
             },
             vrocMachine};
 }

@@ -1,6 +1,5 @@
 #include "core/UpdateFailure.h"
 
-#include <array>
 #include <cstdio>
 
 namespace velo {
@@ -12,26 +11,6 @@ std::string hex(std::uint32_t value) {
     std::snprintf(text, sizeof text, "0x%X", value);
     return text;
 }
-
-// The VROC driver's NVME_IOCTL_* statuses 1 to 15, by value.
-constexpr std::array<const char*, 16> DRIVER_STATUS_MEANINGS = {
-    "success",
-    "invalid IOCTL code",
-    "invalid signature",
-    "insufficient input buffer",
-    "insufficient output buffer",
-    "unsupported admin command",
-    "unsupported NVM command",
-    "invalid admin vendor-specific opcode",
-    "invalid NVM vendor-specific opcode",
-    "admin vendor-specific commands not supported",
-    "NVM vendor-specific commands not supported",
-    "invalid direction",
-    "invalid metadata buffer length",
-    "PRP translation error",
-    "invalid path target id",
-    "format NVM pending",
-};
 
 // The status field of an NVMe completion (Status Code Type in bits 8 to 10, Status Code in
 // bits 0 to 7), for the codes a firmware download or commit can end with.
@@ -188,9 +167,7 @@ UpdateFailure firmwareStatusFailed(FailedStep step, std::uint32_t status) {
     return statusFailed(step, StatusSource::Firmware, status, firmwareStatusMeaning(status));
 }
 
-UpdateFailure driverStatusFailed(FailedStep step, std::uint32_t status) {
-    std::string meaning = status < DRIVER_STATUS_MEANINGS.size() ? DRIVER_STATUS_MEANINGS[status]
-                                                                 : "unknown driver status";
+UpdateFailure driverStatusFailed(FailedStep step, std::uint32_t status, std::string meaning) {
     return statusFailed(step, StatusSource::Driver, status, std::move(meaning));
 }
 

@@ -37,18 +37,11 @@ struct UpdateFailure {
     std::string meaning;       // what the status or the slot information means
 };
 
-// Where a transport tells a failure: the caller's slot, or one that is dropped when the caller
-// gave none.
-class FailureSlot {
-public:
-    explicit FailureSlot(std::optional<UpdateFailure>* given) : slot_(given ? *given : dropped_) {}
-    FailureSlot(const FailureSlot&) = delete;
-    FailureSlot& operator=(const FailureSlot&) = delete;
-    std::optional<UpdateFailure>& operator*() { return slot_; }
-
-private:
-    std::optional<UpdateFailure> dropped_;
-    std::optional<UpdateFailure>& slot_;
+// What an update operation gives back: the disk's result code, and why the update failed when
+// it did.
+struct UpdateOutcome {
+    int resultCode = 0;
+    std::optional<UpdateFailure> failure;
 };
 
 // "download", "activate", ...
@@ -61,7 +54,8 @@ std::string describeFailure(const UpdateFailure& failure);
 // Builders for the transports.
 UpdateFailure callFailed(FailedStep step, std::uint32_t systemError);
 UpdateFailure firmwareStatusFailed(FailedStep step, std::uint32_t status);
-UpdateFailure driverStatusFailed(FailedStep step, std::uint32_t status);
+// The driver's status comes with its meaning: the stack that knows the driver tells it.
+UpdateFailure driverStatusFailed(FailedStep step, std::uint32_t status, std::string meaning);
 UpdateFailure nvmeStatusFailed(FailedStep step, std::uint32_t status);
 // Marks a failure as that of download chunk index (from 0) of chunks.
 UpdateFailure inChunk(UpdateFailure failure, std::size_t index, std::size_t chunks);

@@ -36,27 +36,25 @@ void printHandleError(Io& io, std::uint32_t error) {
                       << lineEnd;
 }
 
-void downloadRefused(Io& io, const ControlResult& result, const ByteView& reply,
-                     std::optional<UpdateFailure>& failure) {
+UpdateFailure downloadRefused(Io& io, const ControlResult& result, std::uint32_t status,
+                              StatusFailure statusFailed) {
     if (!result.ok) {
         io.console.printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n", result.error);
-        failure = callFailed(FailedStep::Download, result.error);
-        return;
+        return callFailed(FailedStep::Download, result.error);
     }
-    const std::uint32_t status = srb::returnCode(reply);
     io.console.printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
                          static_cast<int>(status));
-    failure = firmwareStatusFailed(FailedStep::Download, status);
+    return statusFailed(FailedStep::Download, status);
 }
 
-int finishDownload(Io& io, bool failed) {
+UpdateOutcome finishDownload(Io& io, std::optional<UpdateFailure> refused) {
     io.console.narrow << lineEnd;
-    if (failed) {
+    if (refused) {
         io.console.narrow << "  [FAIL] Firmware download failed." << lineEnd;
-        return 1;
+        return {1, std::move(refused)};
     }
     io.console.narrow << "  [PASS] Firmware download succeeded." << lineEnd;
-    return 0;
+    return {0, std::nullopt};
 }
 
 void printActivateCallFailed(Io& io, std::uint32_t error) {

@@ -1,11 +1,10 @@
 #include "stacks/inbox/InboxFirmware.h"
 
-#include <algorithm>
 #include <span>
 #include <vector>
 
 #include "platform/Platform.h"
-#include "core/FirmwareChunks.h"
+#include "core/ImageDownload.h"
 #include "stacks/inbox/MiniportLayout.h"
 
 namespace velo {
@@ -18,6 +17,7 @@ public:
         : device_(device), buffer_(miniport::REQUEST_OVERHEAD + chunk), request_(buffer_) {}
 
     ByteView& request() { return request_; }
+    DeviceFile& device() { return device_; }
 
     // Sends the buffer in both directions; true when the call completed.
     bool send() {
@@ -43,13 +43,12 @@ private:
 
 // The slot to activate, or why there is none.
 struct SlotChoice {
-    int result = INBOX_UPDATED;  // INBOX_UPDATED when a slot was found
+    UpdateOutcome outcome;  // INBOX_UPDATED when a slot was found
     std::uint8_t slot = 0;
-    std::optional<UpdateFailure> failure;
 };
 
 SlotChoice slotFailure(int result, UpdateFailure failure) {
-    return {result, 0, std::move(failure)};
+    return {{result, std::move(failure)}, 0};
 }
 
 UpdateFailure slotInformation(std::string meaning) {
@@ -90,88 +89,75 @@ SlotChoice chooseSlot(FirmwareRequests& requests) {
                                slotInformation("slot entries outside the reply"));
         }
         if (reply.u8(slot + storagefw::SLOT_READ_ONLY) == 0) {
-            return {INBOX_UPDATED, reply.u8(slot + storagefw::SLOT_NUMBER), std::nullopt};
+            return {{INBOX_UPDATED, std::nullopt}, reply.u8(slot + storagefw::SLOT_NUMBER)};
         }
     }
     return slotFailure(INBOX_NOT_ACCEPTED, slotInformation("every firmware slot is read-only"));
 }
 
-// Sends the image in rising offset order; the last piece carries only the bytes that remain.
-// Nothing when every piece was accepted, else why the first refused one was.
-std::optional<UpdateFailure> download(FirmwareRequests& requests,
-                                      std::span<const std::uint8_t> image, std::uint32_t chunk) {
-    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
-    ByteView& request = requests.request();
-    RequestFront front(request.bytes(), miniport::REQUEST_OVERHEAD);
-    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
-        const auto piece =
-            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        if (piece.size() == chunk && front.kept()) {
-            front.takeBack();
-            request.putU64(miniport::DATA + storagefw::DOWNLOAD_OFFSET, offset);
-            request.putBytesThenZero(miniport::REQUEST_OVERHEAD, piece);
-        } else {
-            miniport::putDownloadRequest(request, offset, piece);
-            if (piece.size() == chunk)
-                front.keep();
-        }
-        const std::size_t index = offset / chunk;
-        if (!requests.send())
-            return inChunk(callFailed(FailedStep::Download, requests.error()), index, chunks);
-        if (requests.status() != storagefw::STATUS_SUCCESS) {
-            return inChunk(firmwareStatusFailed(FailedStep::Download, requests.status()), index,
-                           chunks);
-        }
-    }
-    return std::nullopt;
-}
+// How a miniport download request carries a piece of the image, and how the driver's answer to
+// it is judged: by the call, then by the firmware status in ReturnCode. This stack prints no
+// line.
+struct InboxDownload {
+    static constexpr std::size_t PIECE = miniport::REQUEST_OVERHEAD;
 
-int activate(FirmwareRequests& requests, std::uint8_t slot, std::optional<UpdateFailure>& failure) {
+    static void putRequest(ByteView& request, std::uint64_t offset,
+                           std::span<const std::uint8_t> piece) {
+        miniport::putDownloadRequest(request, offset, piece);
+    }
+    static void putOffset(ByteView& request, std::uint64_t offset) {
+        request.putU64(miniport::DATA + storagefw::DOWNLOAD_OFFSET, offset);
+    }
+    // The whole request comes back.
+    static std::uint32_t replyLength(std::size_t requestSize) {
+        return static_cast<std::uint32_t>(requestSize);
+    }
+    static std::optional<UpdateFailure> judge(const ControlResult& result, const ByteView& reply) {
+        if (!result.ok)
+            return callFailed(FailedStep::Download, result.error);
+        const std::uint32_t status = srb::returnCode(reply);
+        if (status != storagefw::STATUS_SUCCESS)
+            return firmwareStatusFailed(FailedStep::Download, status);
+        return std::nullopt;
+    }
+};
+
+UpdateOutcome activate(FirmwareRequests& requests, std::uint8_t slot) {
     ByteView& request = requests.request();
     miniport::putRequest(request, storagefw::FUNCTION_ACTIVATE);
     storagefw::putActivate(request, miniport::DATA, slot);
-    if (!requests.send()) {
-        failure = callFailed(FailedStep::Activate, requests.error());
-        return INBOX_REQUEST_FAILED;
-    }
+    if (!requests.send())
+        return {INBOX_REQUEST_FAILED, callFailed(FailedStep::Activate, requests.error())};
     switch (requests.status()) {
         case storagefw::STATUS_SUCCESS:
-            return INBOX_UPDATED;
+            return {INBOX_UPDATED, std::nullopt};
         case storagefw::STATUS_POWER_CYCLE_REQUIRED:
             // The new image runs only after the drive is power-cycled.
-            return INBOX_REBOOT_REQUIRED;
+            return {INBOX_REBOOT_REQUIRED, std::nullopt};
         default:
-            failure = firmwareStatusFailed(FailedStep::Activate, requests.status());
-            return INBOX_NOT_ACCEPTED;
+            return {INBOX_NOT_ACCEPTED,
+                    firmwareStatusFailed(FailedStep::Activate, requests.status())};
     }
 }
 
 }  // namespace
 
-int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
-                    std::optional<UpdateFailure>* failure) {
-    FailureSlot slot(failure);
-    std::optional<UpdateFailure>& told = *slot;
+UpdateOutcome inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
 
     auto opened = io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_READ_WRITE,
                                          OPEN_FLAGS_NONE);
-    if (!opened.file) {
-        told = callFailed(FailedStep::Open, opened.error);
-        return INBOX_REQUEST_FAILED;
-    }
+    if (!opened.file)
+        return {INBOX_REQUEST_FAILED, callFailed(FailedStep::Open, opened.error)};
     FirmwareRequests requests(*opened.file, chunk);
 
     SlotChoice choice = chooseSlot(requests);
-    if (choice.result != INBOX_UPDATED) {
-        told = std::move(choice.failure);
-        return choice.result;
-    }
-    if (auto refused = download(requests, image.bytes, chunk)) {
-        told = std::move(refused);
-        return INBOX_REQUEST_FAILED;
-    }
-    return activate(requests, choice.slot, told);
+    if (choice.outcome.resultCode != INBOX_UPDATED)
+        return std::move(choice.outcome);
+    if (auto refused = downloadImage(requests.device(), requests.request().bytes(), image.bytes,
+                                     chunk, InboxDownload{}))
+        return {INBOX_REQUEST_FAILED, std::move(refused)};
+    return activate(requests, choice.slot);
 }
 
 }  // namespace velo

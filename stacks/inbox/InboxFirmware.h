@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
 #include "core/DiskRecord.h"
 #include "platform/Io.h"
@@ -16,8 +15,7 @@ inline constexpr int INBOX_NOT_ACCEPTED = 1;  // no upgrade support, no writable
 inline constexpr int INBOX_REQUEST_FAILED = 5;
 
 // Installs the image on the disk: slot information, download in chunks of the disk's
-// granularity, activation. A failure is told in *failure when it is given.
-int inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
-                    std::optional<UpdateFailure>* failure = nullptr);
+// granularity, activation. The result code, with the failure when there is one.
+UpdateOutcome inboxUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image);
 
 }  // namespace velo

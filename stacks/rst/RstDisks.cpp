@@ -1,6 +1,5 @@
 #include "stacks/rst/RstDisks.h"
 
-#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "platform/Text.h"
 #include "wire/NvmeIdentify.h"
 #include "stacks/rst/RstLayout.h"
+#include "core/ImageDownload.h"
 #include "core/UpdateLines.h"
 
 namespace velo {
@@ -51,106 +51,99 @@ int rstIdentify(Io& io, DiskRecord record, DiskList& targets, UnreachedList* unr
     return RST_IDENTIFIED;
 }
 
-int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
-                        std::span<const std::uint8_t> image,
-                        std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
-    // One buffer serves the whole download; the last piece may be shorter than a chunk, and
-    // then only its own bytes are sent, the rest of the buffer zero.
+namespace {
+
+// How an RST firmware request carries a piece of the image, and how the driver's answer to it
+// is judged: by the call, then by the firmware status in ReturnCode.
+struct RstDownload {
+    static constexpr std::size_t PIECE = rst::DOWNLOAD_IMAGE;
+    Io& io;
+    std::uint8_t pathId;
+
+    void putRequest(ByteView& request, std::uint64_t offset,
+                    std::span<const std::uint8_t> piece) const {
+        rst::putDownloadRequest(request, pathId, offset, piece);
+    }
+    static void putOffset(ByteView& request, std::uint64_t offset) {
+        request.putU64(rst::DOWNLOAD_OFFSET, offset);
+    }
+    // The whole request comes back.
+    static std::uint32_t replyLength(std::size_t requestSize) {
+        return static_cast<std::uint32_t>(requestSize);
+    }
+    std::optional<UpdateFailure> judge(const ControlResult& result, const ByteView& reply) const {
+        return judgeDownloadAnswer(io, result, reply, firmwareStatusFailed);
+    }
+};
+
+}  // namespace
+
+UpdateOutcome rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
+                                  std::span<const std::uint8_t> image) {
     const std::uint32_t chunk = chunkLength(disk.updateGranularity);
     std::vector<std::uint8_t> buffer(rst::DOWNLOAD_OVERHEAD + chunk);
-    ByteView request(buffer);
-    const std::uint8_t pathId = rst::pathIdOf(disk.targetAddress);
-
-    RequestFront front(buffer, rst::DOWNLOAD_IMAGE);
-    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
-    bool failed = false;
-    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
-        const auto piece =
-            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        if (piece.size() == chunk && front.kept()) {
-            front.takeBack();
-            request.putU64(rst::DOWNLOAD_OFFSET, offset);
-            request.putBytesThenZero(rst::DOWNLOAD_IMAGE, piece);
-        } else {
-            rst::putDownloadRequest(request, pathId, offset, piece);
-            if (piece.size() == chunk)
-                front.keep();
-        }
-        if (!downloadRequestAccepted(io, srb::sendWhole(device, buffer), request, *told)) {
-            *told = inChunk(**told, offset / chunk, chunks);
-            failed = true;
-            break;
-        }
-    }
-    return finishDownload(io, failed);
+    const RstDownload stack{io, rst::pathIdOf(disk.targetAddress)};
+    return finishDownload(io, downloadImage(device, buffer, image, chunk, stack));
 }
 
-int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId,
-                        std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
+UpdateOutcome rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId) {
     std::array<std::uint8_t, rst::ACTIVATE_REQUEST_SIZE> buffer{};
     ByteView request(buffer);
     rst::putActivateRequest(request, pathId, rst::ACTIVATE_SLOT);
     const ControlResult result = srb::sendWhole(device, buffer);
     if (!result.ok) {
         printActivateCallFailed(io, result.error);
-        *told = callFailed(FailedStep::Activate, result.error);
-        return RST_FAILED;
+        return {RST_FAILED, callFailed(FailedStep::Activate, result.error)};
     }
 
     const std::uint32_t status = srb::returnCode(request);
     const int shown = static_cast<int>(status);
-    if (status != storagefw::STATUS_SUCCESS && status != storagefw::STATUS_POWER_CYCLE_REQUIRED)
-        *told = firmwareStatusFailed(FailedStep::Activate, status);
+    const UpdateOutcome refused{RST_FAILED, firmwareStatusFailed(FailedStep::Activate, status)};
     switch (status) {
         case storagefw::STATUS_SUCCESS:
             io.console.printWide(L"  [PASS] Firmware activation succeeded.\n\n");
-            return RST_UPDATED;
+            return {RST_UPDATED, std::nullopt};
         case storagefw::STATUS_ERROR:
         case storagefw::STATUS_CONTROLLER_ERROR:
             io.console.printWide(L"  [ERROR] Firmware activate failed: error returned\n\n");
-            return RST_FAILED;
+            return refused;
         case storagefw::STATUS_ILLEGAL_REQUEST:
         case storagefw::STATUS_INVALID_PARAMETER:
         case storagefw::STATUS_INPUT_BUFFER_TOO_BIG:
             io.console.printWide(
                 L"  [ERROR] Firmware activate parameter error: srbControl->ReturnCode %d\n\n",
                 shown);
-            return RST_FAILED;
+            return refused;
         case storagefw::STATUS_INVALID_SLOT:
             io.console.printWide(L"  [ERROR] Firmware activate failed: invalid slot number\n\n");
-            return RST_FAILED;
+            return refused;
         case storagefw::STATUS_INVALID_IMAGE:
             io.console.printWide(L"  [ERROR] Firmware activate failed: invalid firmware image\n\n");
-            return RST_FAILED;
+            return refused;
         case storagefw::STATUS_POWER_CYCLE_REQUIRED:
             // The drive took the image; it runs after the next restart.
             io.console.printWide(
                 L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");
-            return RST_REBOOT_REQUIRED;
+            return {RST_REBOOT_REQUIRED, std::nullopt};
         default:
             printUnexpectedActivateStatus(io, status);
-            return RST_FAILED;
+            return refused;
     }
 }
 
-int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
-                  std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
+UpdateOutcome rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image) {
     printTargetBanner(io, disk, BannerDriver::Rst, image.revision);
     // The disk's controller is held without sharing for the whole update.
     auto opened =
         io.platform.openDevice(disk.devicePath, ACCESS_READ_WRITE, SHARE_NONE, OPEN_FLAGS_NONE);
     if (!opened.file) {
         printHandleError(io, opened.error);
-        *told = callFailed(FailedStep::Open, opened.error);
-        return RST_NO_HANDLE;
+        return {RST_NO_HANDLE, callFailed(FailedStep::Open, opened.error)};
     }
-    int result = rstDownloadFirmware(io, *opened.file, disk, image.bytes, &*told);
-    if (result == RST_UPDATED)
-        result = rstActivateFirmware(io, *opened.file, rst::pathIdOf(disk.targetAddress), &*told);
-    return result;
+    UpdateOutcome outcome = rstDownloadFirmware(io, *opened.file, disk, image.bytes);
+    if (outcome.resultCode == RST_UPDATED)
+        outcome = rstActivateFirmware(io, *opened.file, rst::pathIdOf(disk.targetAddress));
+    return outcome;
 }
 
 }  // namespace velo

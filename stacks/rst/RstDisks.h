@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 
 #include "core/DiskRecord.h"
@@ -24,16 +23,13 @@ inline constexpr int RST_REBOOT_REQUIRED = 1602;
 
 // Reads the drive's identity through the NVMe pass-through and appends the record to targets.
 int rstIdentify(Io& io, DiskRecord record, DiskList& targets, UnreachedList* unreached = nullptr);
-// Banner, download, activation: 0 updated, 1602 activation needs a restart, 1 or 5 failed.
-// Each of these tells a failure in *failure when it is given.
-int rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
-                  std::optional<UpdateFailure>* failure = nullptr);
+// Banner, download, activation: 0 updated, 1602 activation needs a restart, 1 or 5 failed,
+// with the failure.
+UpdateOutcome rstUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image);
 // Sends the image in chunks of the disk's granularity: 0 every chunk accepted, 1 failed.
-int rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
-                        std::span<const std::uint8_t> image,
-                        std::optional<UpdateFailure>* failure = nullptr);
+UpdateOutcome rstDownloadFirmware(Io& io, DeviceFile& device, const DiskRecord& disk,
+                                  std::span<const std::uint8_t> image);
 // Activates the downloaded image in slot 2: 0, 1602 or 1.
-int rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId,
-                        std::optional<UpdateFailure>* failure = nullptr);
+UpdateOutcome rstActivateFirmware(Io& io, DeviceFile& device, std::uint8_t pathId);
 
 }  // namespace velo

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 
 #include "core/DiskRecord.h"
@@ -26,15 +25,13 @@ inline constexpr int VROC_REBOOT_REQUIRED = 1602;
 // the template. vrocPort then holds that port. 0, or -1 when a list is too large to ask for.
 int vrocDiscover(Io& io, DiskRecord record, DiskList& targets, std::int32_t& vrocPort);
 // Banner, download, commit: 1602 when the drive took the image for the next reset, 1 or 5
-// failed. Each of these tells a failure in *failure when it is given.
-int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image, std::int32_t vrocPort,
-                   std::optional<UpdateFailure>* failure = nullptr);
+// failed, with the failure.
+UpdateOutcome vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                             std::int32_t vrocPort);
 // Sends the image as Firmware Image Download commands: 0 every chunk accepted, 1 failed.
-int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
-                         std::span<const std::uint8_t> image,
-                         std::optional<UpdateFailure>* failure = nullptr);
+UpdateOutcome vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
+                                   std::span<const std::uint8_t> image);
 // Commits the downloaded image to slot 2 for the next reset: 1602, 1 or 5.
-int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId,
-                         std::optional<UpdateFailure>* failure = nullptr);
+UpdateOutcome vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId);
 
 }  // namespace velo

@@ -1,8 +1,8 @@
-#include <algorithm>
 #include <array>
 #include <vector>
 
 #include "platform/Console.h"
+#include "core/ImageDownload.h"
 #include "core/UpdateLines.h"
 #include "stacks/vroc/VrocDisks.h"
 #include "stacks/vroc/VrocLayout.h"
@@ -19,132 +19,141 @@ std::optional<std::uint32_t> completionStatus(const ByteView& reply) {
     return nvme::completionStatus(dword3);
 }
 
-// The VROC driver's NVME_IOCTL_* statuses 1 to 15, by value.
-constexpr std::array<const wchar_t*, 16> DRIVER_STATUS_LINES = {
-    nullptr,
-    L"  [ERROR] NVME_IOCTL_INVALID_IOCTL_CODE\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_SIGNATURE\n\n",
-    L"  [ERROR] NVME_IOCTL_INSUFFICIENT_IN_BUFFER\n\n",
-    L"  [ERROR] NVME_IOCTL_INSUFFICIENT_OUT_BUFFER\n\n",
-    L"  [ERROR] NVME_IOCTL_UNSUPPORTED_ADMIN_CMD\n\n",
-    L"  [ERROR] NVME_IOCTL_UNSUPPORTED_NVM_CMD\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_ADMIN_VENDOR_SPECIFIC_OPCODE\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_NVM_VENDOR_SPECIFIC_OPCODE\n\n",
-    L"  [ERROR] NVME_IOCTL_ADMIN_VENDOR_SPECIFIC_NOT_SUPPORTED\n\n",
-    L"  [ERROR] NVME_IOCTL_NVM_VENDOR_SPECIFIC_NOT_SUPPORTED\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_DIRECTION_SPECIFIED\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_META_BUFFER_LENGTH\n\n",
-    L"  [ERROR] NVME_IOCTL_PRP_TRANSLATION_ERROR\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_PATH_TARGET_ID\n\n",
-    L"  [ERROR] NVME_IOCTL_FORMAT_NVM_PENDING\n\n",
+// The VROC driver's NVME_IOCTL_* statuses besides success: the name its console line shows and
+// what it means in the result document.
+struct DriverStatus {
+    std::uint32_t value;
+    const wchar_t* name;
+    const char* meaning;
 };
 
-}  // namespace
+constexpr std::array<DriverStatus, 15> DRIVER_STATUSES = {{
+    {1, L"NVME_IOCTL_INVALID_IOCTL_CODE", "invalid IOCTL code"},
+    {2, L"NVME_IOCTL_INVALID_SIGNATURE", "invalid signature"},
+    {3, L"NVME_IOCTL_INSUFFICIENT_IN_BUFFER", "insufficient input buffer"},
+    {4, L"NVME_IOCTL_INSUFFICIENT_OUT_BUFFER", "insufficient output buffer"},
+    {5, L"NVME_IOCTL_UNSUPPORTED_ADMIN_CMD", "unsupported admin command"},
+    {6, L"NVME_IOCTL_UNSUPPORTED_NVM_CMD", "unsupported NVM command"},
+    {7, L"NVME_IOCTL_INVALID_ADMIN_VENDOR_SPECIFIC_OPCODE", "invalid admin vendor-specific opcode"},
+    {8, L"NVME_IOCTL_INVALID_NVM_VENDOR_SPECIFIC_OPCODE", "invalid NVM vendor-specific opcode"},
+    {9, L"NVME_IOCTL_ADMIN_VENDOR_SPECIFIC_NOT_SUPPORTED",
+     "admin vendor-specific commands not supported"},
+    {10, L"NVME_IOCTL_NVM_VENDOR_SPECIFIC_NOT_SUPPORTED",
+     "NVM vendor-specific commands not supported"},
+    {11, L"NVME_IOCTL_INVALID_DIRECTION_SPECIFIED", "invalid direction"},
+    {12, L"NVME_IOCTL_INVALID_META_BUFFER_LENGTH", "invalid metadata buffer length"},
+    {13, L"NVME_IOCTL_PRP_TRANSLATION_ERROR", "PRP translation error"},
+    {14, L"NVME_IOCTL_INVALID_PATH_TARGET_ID", "invalid path target id"},
+    {15, L"NVME_IOCTL_FORMAT_NVM_PENDING", "format NVM pending"},
+}};
 
-int vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
-                         std::span<const std::uint8_t> image,
-                         std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
-    // One buffer serves the whole download; every request is sent whole, the last piece may be
-    // shorter than a chunk and then carries only its own bytes.
-    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
-    std::vector<std::uint8_t> buffer(vroc::DOWNLOAD_OVERHEAD + chunk);
-    ByteView request(buffer);
+constexpr bool inValueOrder() {
+    for (std::size_t row = 0; row < DRIVER_STATUSES.size(); ++row) {
+        if (DRIVER_STATUSES[row].value != row + 1)
+            return false;
+    }
+    return true;
+}
+static_assert(inValueOrder(), "a status's row is found by its value");
 
-    RequestFront front(buffer, nvmept::DATA_BUFFER);
-    const std::size_t chunks = (image.size() + chunk - 1) / chunk;
-    bool failed = false;
-    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
-        const auto piece =
-            image.subspan(offset, std::min<std::size_t>(chunk, image.size() - offset));
-        if (piece.size() == chunk && front.kept()) {
-            front.takeBack();
-            request.putU32(vroc::DOWNLOAD_DWORD_OFFSET, static_cast<std::uint32_t>(offset / 4));
-            request.putBytesThenZero(nvmept::DATA_BUFFER, piece);
-        } else {
-            vroc::putDownloadRequest(request, disk.vrocDiskId, offset, piece);
-            if (piece.size() == chunk)
-                front.keep();
-        }
-        const ControlResult result = port.control(
-            srb::IOCTL_SCSI_MINIPORT, buffer, static_cast<std::uint32_t>(buffer.size()),
-            static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE));
-        if (!downloadRequestAccepted(io, result, request, *told)) {
-            // The ReturnCode of this driver's reply is its NVME_IOCTL_* status.
-            if ((*told)->source == StatusSource::Firmware)
-                *told = driverStatusFailed(FailedStep::Download, (*told)->status);
-            *told = inChunk(**told, offset / chunk, chunks);
-            failed = true;
-            break;
-        }
-        if (const auto completion = completionStatus(request)) {
+// The row of a status, or nothing for a status the driver does not define.
+const DriverStatus* findDriverStatus(std::uint32_t status) {
+    if (status < 1 || status > DRIVER_STATUSES.size())
+        return nullptr;
+    return &DRIVER_STATUSES[status - 1];
+}
+
+UpdateFailure vrocStatusFailed(FailedStep step, std::uint32_t status) {
+    const DriverStatus* known = findDriverStatus(status);
+    return driverStatusFailed(step, status, known ? known->meaning : "unknown driver status");
+}
+
+// How a Firmware Image Download command carries a piece of the image, and how the driver's
+// answer to it is judged: by the call, the driver's status in ReturnCode, then the drive's
+// completion status.
+struct VrocDownload {
+    static constexpr std::size_t PIECE = nvmept::DATA_BUFFER;
+    Io& io;
+    std::uint32_t diskId;
+
+    void putRequest(ByteView& request, std::uint64_t offset,
+                    std::span<const std::uint8_t> piece) const {
+        vroc::putDownloadRequest(request, diskId, offset, piece);
+    }
+    static void putOffset(ByteView& request, std::uint64_t offset) {
+        request.putU32(vroc::DOWNLOAD_DWORD_OFFSET, static_cast<std::uint32_t>(offset / 4));
+    }
+    static std::uint32_t replyLength(std::size_t) {
+        return static_cast<std::uint32_t>(vroc::FIRMWARE_REPLY_SIZE);
+    }
+    std::optional<UpdateFailure> judge(const ControlResult& result, const ByteView& reply) const {
+        if (auto refused = judgeDownloadAnswer(io, result, reply, vrocStatusFailed))
+            return refused;
+        if (const auto completion = completionStatus(reply)) {
             io.console.printWide(
                 L"  [ERROR] Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: "
                 L"0x%08x\n",
                 *completion);
-            *told = inChunk(nvmeStatusFailed(FailedStep::Download, *completion), offset / chunk,
-                            chunks);
-            failed = true;
-            break;
+            return nvmeStatusFailed(FailedStep::Download, *completion);
         }
+        return std::nullopt;
     }
+};
 
-    return finishDownload(io, failed);
+}  // namespace
+
+UpdateOutcome vrocDownloadFirmware(Io& io, DeviceFile& port, const DiskRecord& disk,
+                                   std::span<const std::uint8_t> image) {
+    const std::uint32_t chunk = chunkLength(disk.updateGranularity);
+    std::vector<std::uint8_t> buffer(vroc::DOWNLOAD_OVERHEAD + chunk);
+    const VrocDownload stack{io, disk.vrocDiskId};
+    return finishDownload(io, downloadImage(port, buffer, image, chunk, stack));
 }
 
-int vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId,
-                         std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
+UpdateOutcome vrocActivateFirmware(Io& io, DeviceFile& port, std::uint32_t vrocDiskId) {
     std::array<std::uint8_t, vroc::COMMIT_REQUEST_SIZE> buffer{};
     ByteView request(buffer);
     vroc::putCommitRequest(request, vrocDiskId);
     const ControlResult result = srb::sendWhole(port, buffer);
     if (!result.ok) {
         printActivateCallFailed(io, result.error);
-        *told = callFailed(FailedStep::Activate, result.error);
-        return VROC_FAILED;
+        return {VROC_FAILED, callFailed(FailedStep::Activate, result.error)};
     }
 
     const std::uint32_t status = srb::returnCode(request);
-    if (status >= DRIVER_STATUS_LINES.size()) {
-        printUnexpectedActivateStatus(io, status);
-        *told = driverStatusFailed(FailedStep::Activate, status);
-        return VROC_FAILED;
-    }
     if (status != 0) {
-        io.console.printWide(DRIVER_STATUS_LINES[status]);
-        *told = driverStatusFailed(FailedStep::Activate, status);
-        return VROC_FAILED;
+        if (const DriverStatus* known = findDriverStatus(status))
+            io.console.printWide(L"  [ERROR] %ls\n\n", known->name);
+        else
+            printUnexpectedActivateStatus(io, status);
+        return {VROC_FAILED, vrocStatusFailed(FailedStep::Activate, status)};
     }
     if (const auto completion = completionStatus(request)) {
         io.console.printWide(
             L"  [ERROR] Firmware activation failed: Completion Queue Entry Status Value: 0x%08x\n",
             *completion);
-        *told = nvmeStatusFailed(FailedStep::Activate, *completion);
-        return VROC_COMPLETION_FAILED;
+        return {VROC_COMPLETION_FAILED, nvmeStatusFailed(FailedStep::Activate, *completion)};
     }
     // Commit action 1: the drive runs the new image after the next reset, so the computer must
     // restart before the update is done.
     io.console.printWide(L"  [PASS] Firmware activation succeeded. Please reboot computer.\n\n");
-    return VROC_REBOOT_REQUIRED;
+    return {VROC_REBOOT_REQUIRED, std::nullopt};
 }
 
-int vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image, std::int32_t vrocPort,
-                   std::optional<UpdateFailure>* failure) {
-    FailureSlot told(failure);
+UpdateOutcome vrocUpdateDisk(Io& io, const DiskRecord& disk, const UpdateImage& image,
+                             std::int32_t vrocPort) {
     printTargetBanner(io, disk, BannerDriver::Vroc, image.revision);
     // The port is held without sharing for this disk's update.
     auto opened = io.platform.openDevice(vroc::portPath(vrocPort), ACCESS_READ_WRITE, SHARE_NONE,
                                          OPEN_FLAGS_NONE);
     if (!opened.file) {
         printHandleError(io, opened.error);
-        *told = callFailed(FailedStep::Open, opened.error);
-        return VROC_NO_HANDLE;
+        return {VROC_NO_HANDLE, callFailed(FailedStep::Open, opened.error)};
     }
-    int result = vrocDownloadFirmware(io, *opened.file, disk, image.bytes, &*told);
-    if (result == VROC_UPDATED)
-        result = vrocActivateFirmware(io, *opened.file, disk.vrocDiskId, &*told);
-    return result;
+    UpdateOutcome outcome = vrocDownloadFirmware(io, *opened.file, disk, image.bytes);
+    if (outcome.resultCode == VROC_UPDATED)
+        outcome = vrocActivateFirmware(io, *opened.file, disk.vrocDiskId);
+    return outcome;
 }
 
 }  // namespace velo

@@ -51,17 +51,17 @@ TEST(RequestBuffer, RequestsDoNotCarryWhatEarlierAnswersLeft) {
     const std::vector<Stack> stacks = {
         {"inbox", DRIVE,
          [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
-             return inboxUpdateDisk(io, disk, image);
+             return inboxUpdateDisk(io, disk, image).resultCode;
          },
          makeCandidate(DRIVE, DriverKind::Inbox)},
         {"rst", RST_PORT,
          [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
-             return rstUpdateDisk(io, disk, image);
+             return rstUpdateDisk(io, disk, image).resultCode;
          },
          makeCandidate(RST_PORT, DriverKind::RstPassThrough, 3)},
         {"vroc", VROC_PORT,
          [](Io& io, const DiskRecord& disk, const UpdateImage& image) {
-             return vrocUpdateDisk(io, disk, image, 2);
+             return vrocUpdateDisk(io, disk, image, 2).resultCode;
          },
          vroc},
     };

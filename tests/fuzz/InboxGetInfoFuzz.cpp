@@ -10,8 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DiskRecord disk = makeCandidate(L"\\\\.\\PHYSICALDRIVE0", DriverKind::Inbox);
     disk.updateGranularity = input.u8();
     fuzz::ScriptedRun run(input);
-    std::optional<UpdateFailure> failure;
-    const int result = inboxUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, &failure);
+    const auto [result, failure] = inboxUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"});
     VELO_FUZZ_CHECK(result == INBOX_UPDATED || result == INBOX_REBOOT_REQUIRED ||
                     result == INBOX_NOT_ACCEPTED || result == INBOX_REQUEST_FAILED);
     // Get-info, every piece of the image, activation: never more.

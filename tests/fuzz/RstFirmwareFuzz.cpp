@@ -9,8 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DiskRecord disk = makeCandidate(L"\\\\?\\scsi#rst#port", DriverKind::RstRaid, 3);
     disk.updateGranularity = input.u8();
     fuzz::ScriptedRun run(input);
-    std::optional<UpdateFailure> failure;
-    const int result = rstUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, &failure);
+    const auto [result, failure] = rstUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"});
     VELO_FUZZ_CHECK(result == RST_UPDATED || result == RST_FAILED || result == RST_REBOOT_REQUIRED);
     // Every piece of the image, then activation; nothing activated after a failed download.
     fuzz::checkUpdateShape(disk.updateGranularity, run.platform.requests, 1, result != RST_FAILED,

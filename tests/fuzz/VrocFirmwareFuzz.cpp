@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     disk.vrocDiskId = 7;
     disk.updateGranularity = input.u8();
     fuzz::ScriptedRun run(input);
-    std::optional<UpdateFailure> failure;
-    const int result = vrocUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, 2, &failure);
+    const auto [result, failure] =
+        vrocUpdateDisk(run.io, disk, {fuzz::smallImage(), L"QLR4KAXA"}, 2);
     // A commit that the drive took runs at the next reset: never a plain success.
     VELO_FUZZ_CHECK(result == VROC_FAILED || result == VROC_COMPLETION_FAILED ||
                     result == VROC_REBOOT_REQUIRED);

@@ -83,7 +83,7 @@ protected:
         DiskRecord disk = makeCandidate(DRIVE, DriverKind::Inbox);
         disk.updateGranularity = granularity;
         Io io{platform, console};
-        return inboxUpdateDisk(io, disk, {std::span(imageBuffer).first(imageSize), L""});
+        return inboxUpdateDisk(io, disk, {std::span(imageBuffer).first(imageSize), L""}).resultCode;
     }
     std::vector<std::uint32_t> functions() const {
         std::vector<std::uint32_t> list;
@@ -251,7 +251,7 @@ TEST_F(InboxTransport, UnopenableDriveSendsNothing) {
     platform.devices[DRIVE] = {5, miniport.answer()};
     DiskRecord disk = makeCandidate(DRIVE, DriverKind::Inbox);
     Io io{platform, console};
-    EXPECT_EQ(inboxUpdateDisk(io, disk, {imageBuffer, L""}), 5);
+    EXPECT_EQ(inboxUpdateDisk(io, disk, {imageBuffer, L""}).resultCode, 5);
     EXPECT_TRUE(platform.sent.empty());
 }
 

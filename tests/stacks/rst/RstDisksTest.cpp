@@ -114,7 +114,7 @@ protected:
     }
     int update(const DiskRecord& record) {
         Io io{platform, console};
-        const int result = rstUpdateDisk(io, record, {image, L"QLR4KAXA"});
+        const int result = rstUpdateDisk(io, record, {image, L"QLR4KAXA"}).resultCode;
         console.flush();
         return result;
     }

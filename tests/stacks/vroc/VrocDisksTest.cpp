@@ -142,7 +142,7 @@ protected:
     }
     int update(const DiskRecord& record, std::int32_t onPort = 2) {
         Io io{platform, console};
-        const int result = vrocUpdateDisk(io, record, {image, L"QLR4KAXA"}, onPort);
+        const int result = vrocUpdateDisk(io, record, {image, L"QLR4KAXA"}, onPort).resultCode;
         console.flush();
         return result;
     }
