@@ -356,5 +356,31 @@ TEST_F(Operations, HeldRunLockTouchesNoDevice) {
     }
 }
 
+// A run where no desktop can be seen (a service, session 0) shows no message box, which would
+// wait for ever, and the document says why none was shown.
+TEST_F(Operations, NoMessageBoxWhereNoDesktopIsVisible) {
+    for (const bool visible : {true, false}) {
+        std::unique_ptr<sim::SimPlatform> kept;
+        LaunchHooks hooks;
+        hooks.writeStdout = [](std::string_view) {};
+        hooks.writeStderr = [](std::string_view) {};
+        hooks.defaultPlatform = [&]() -> std::unique_ptr<Platform> {
+            kept = std::make_unique<sim::SimPlatform>(
+                sim::testing::loadOrFail(test::example("default")));
+            return std::make_unique<TracingPlatform>(*kept, TraceSink{});
+        };
+        hooks.desktopVisible = visible;
+        const auto path = dir.file("visible.json");
+        EXPECT_EQ(launch({L"/json", path.wstring()}, L"", hooks), 0);
+        unloadFirmwareImage();
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(kept->messages().size(), visible ? 1u : 0u);
+        const json document = json::parse(test::readBytes(path));
+        EXPECT_EQ(document["run"]["messageBox"]["shown"], visible);
+        EXPECT_EQ(document["run"]["messageBox"]["reason"],
+                  visible ? json() : json("no-visible-desktop"));
+    }
+}
+
 }  // namespace
 }  // namespace velo
