@@ -78,11 +78,22 @@ const RequestFault* dueFault(const Disk& disk, RequestKind kind) {
 
 // --- IOCTL_STORAGE_QUERY_PROPERTY ---
 
-// The answer repeats the request's protocol-specific part behind a descriptor header, with the
-// data at 8 + dataOffset and its length; dataEnd is where the output ends.
-ControlResult answerProtocolData(std::span<std::uint8_t> buffer, std::uint32_t dataOffset,
-                                 std::uint64_t dataEnd, std::span<const std::uint8_t> data,
+// The answer repeats the request's protocol-specific part behind a descriptor header, with
+// dataLength bytes at 8 + dataOffset: the drive's data, zero past its end. The output must hold
+// them, and a fault planned for the request answers instead.
+ControlResult answerProtocolData(Disk& disk, std::span<std::uint8_t> buffer,
+                                 std::uint32_t outputLength, RequestRecord& record,
+                                 std::uint32_t dataOffset, std::span<const std::uint8_t> data,
                                  std::uint32_t dataLength) {
+    const std::uint64_t dataEnd = std::uint64_t{PROTOCOL_DATA_AT} + dataOffset + dataLength;
+    if (dataEnd > outputLength) {
+        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
+                    "output of " + number(outputLength) + " bytes cannot hold the data ending at " +
+                        number(dataEnd));
+    }
+    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
+        return failByFault(record, *fault);
+    data = data.first(std::min<std::size_t>(data.size(), dataLength));
     std::uint8_t request[PROTOCOL_DATA_SIZE];
     std::memcpy(request, buffer.data() + PROTOCOL_DATA_AT, PROTOCOL_DATA_SIZE);
     std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(dataEnd), 0);
@@ -120,18 +131,8 @@ ControlResult logPage(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t 
             record, SYSTEM_ERROR_INVALID_PARAMETER,
             "ProtocolDataLength " + number(dataLength) + " is not a whole number of dwords");
     }
-    const std::uint64_t dataEnd = std::uint64_t{PROTOCOL_DATA_AT} + dataOffset + dataLength;
-    if (dataEnd > outputLength) {
-        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "output of " + number(outputLength) + " bytes cannot hold the data ending at " +
-                        number(dataEnd));
-    }
-    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
-        return failByFault(record, *fault);
     const auto log = disk.drive->firmwareSlotLog();
-    return answerProtocolData(buffer, dataOffset, dataEnd,
-                              std::span(log).first(std::min<std::size_t>(log.size(), dataLength)),
-                              dataLength);
+    return answerProtocolData(disk, buffer, outputLength, record, dataOffset, log, dataLength);
 }
 
 ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uint32_t inputLength,
@@ -192,16 +193,8 @@ ControlResult queryProperty(Disk& disk, std::span<std::uint8_t> buffer, std::uin
         return fail(record, SYSTEM_ERROR_INVALID_PARAMETER,
                     "ProtocolDataLength " + number(dataLength) + " is below 4096");
     }
-    const std::uint64_t dataEnd = std::uint64_t{PROTOCOL_DATA_AT} + dataOffset + IDENTIFY_SIZE;
-    if (dataEnd > outputLength) {
-        return fail(record, SYSTEM_ERROR_INSUFFICIENT_BUFFER,
-                    "output of " + number(outputLength) + " bytes cannot hold the data ending at " +
-                        number(dataEnd));
-    }
-    if (const RequestFault* fault = errorFault(dueFault(disk, record.kind)))
-        return failByFault(record, *fault);
     const auto identify = disk.drive->identifyController();
-    return answerProtocolData(buffer, dataOffset, dataEnd, identify,
+    return answerProtocolData(disk, buffer, outputLength, record, dataOffset, identify,
                               static_cast<std::uint32_t>(IDENTIFY_SIZE));
 }
 

@@ -190,6 +190,22 @@ private:
     std::uint32_t id_;
 };
 
+// A clock read: the time as the run saw it, or that it could not be read.
+void writeClockLine(TracingPlatform::Shared& shared, const char* op,
+                    const std::optional<LocalTime>& time) {
+    Line line = shared.begin(op);
+    if (time) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time->year, time->month,
+                      time->day, time->hour, time->minute, time->second);
+        line["result"] = "ok";
+        line["time"] = text;
+    } else {
+        line["result"] = "unreadable";
+    }
+    shared.write(line);
+}
+
 }  // namespace
 
 std::unique_ptr<TraceFile> TraceFile::create(const std::wstring& path) {
@@ -312,17 +328,7 @@ void TracingPlatform::showMessage(const std::wstring& caption, const std::wstrin
 
 std::optional<LocalTime> TracingPlatform::localTime() {
     auto time = inner_.localTime();
-    Line line = shared_->begin("localTime");
-    if (time) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time->year, time->month,
-                      time->day, time->hour, time->minute, time->second);
-        line["result"] = "ok";
-        line["time"] = text;
-    } else {
-        line["result"] = "unreadable";
-    }
-    shared_->write(line);
+    writeClockLine(*shared_, "localTime", time);
     return time;
 }
 
@@ -330,17 +336,7 @@ std::optional<LocalTime> TracingPlatform::localTime() {
 // takes them from the system it runs on and skips these lines.
 std::optional<UniversalTime> TracingPlatform::universalTime() {
     auto time = inner_.universalTime();
-    Line line = shared_->begin("universalTime");
-    if (time) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time->year, time->month,
-                      time->day, time->hour, time->minute, time->second);
-        line["result"] = "ok";
-        line["time"] = text;
-    } else {
-        line["result"] = "unreadable";
-    }
-    shared_->write(line);
+    writeClockLine(*shared_, "universalTime", time);
     return time;
 }
 
