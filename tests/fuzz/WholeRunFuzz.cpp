@@ -2,12 +2,13 @@
 // says. Input: the example's number, the run's options, then the script. Options: bit 0 traced,
 // bit 1 silent, bit 2 the script also answers the download requests, bit 3 a /list run instead
 // of an update, bit 4 the exit status follows the result, bit 5 a result log, bit 6 a result
-// document.
+// document, bit 7 the run resumes (firmware slot logs read, current drives left alone).
 #include <nlohmann/json.hpp>
 
 #include "FuzzHarness.h"
 #include "app/ImageCatalogue.h"
 #include "app/List.h"
+#include "app/Outcomes.h"
 #include "app/Run.h"
 #include "trace/TracingPlatform.h"
 
@@ -38,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run.silent = (options & 2) != 0;
     run.listOnly = (options & 8) != 0;
     run.exitCodeFollowsResult = (options & 16) != 0;
+    run.resume = (options & 128) != 0;
     if ((options & 32) != 0)
         run.logFilePath = L"result.log";
     if ((options & 64) != 0 && !run.listOnly)
@@ -69,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      " >> VELO Ended (Return Code : 1602)\n\n"}));
         VELO_FUZZ_CHECK(simulated.messages().size() == (run.silent ? 0u : 1u));
         VELO_FUZZ_CHECK(status == 0 || (run.exitCodeFollowsResult &&
-                                        (status == EXIT_RESTART_NEEDED || status == EXIT_FAILED)));
+                                        (status == EXIT_RESTART_NEEDED || status == EXIT_FAILED ||
+                                         status == EXIT_NOTHING_MATCHES)));
     }
     // Every file asked for was written, and nothing went wrong to say on standard error.
     VELO_FUZZ_CHECK(platform.files.size() ==
