@@ -227,7 +227,8 @@ static void print_first_departure(const ULONG counts[COUNTS]) {
 
 static int departures(void) {
     ULONG counts[COUNTS] = {0};
-    if (query_counts(counts))
+    /* The control device exists once the driver is up; a new session starts it afresh. */
+    if (wait_ready() || query_counts(counts))
         return 1;
     printf("served %lu departures %lu\n", (unsigned long)counts[0], (unsigned long)counts[1]);
     print_first_departure(counts);
