@@ -16,6 +16,8 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <wchar.h>
 
@@ -304,6 +306,9 @@ static int run(void) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    /* Lines end in LF alone: the scripts that read them run on the host. */
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     if (argc == 2 && !wcscmp(argv[1], L"install"))
         return install();
     if (argc == 2 && !wcscmp(argv[1], L"wait"))

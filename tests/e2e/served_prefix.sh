@@ -39,7 +39,9 @@ served_prepare() {
     [ -n "$template" ] || { served_fail "usage: prepare TEMPLATE_DIR"; return 1; }
     rm -rf -- "$template"
     mkdir -p -- "$(dirname -- "$template")" || return 1
-    WINEPREFIX=$template WINEDEBUG=${WINEDEBUG:--all} wineboot -i >/dev/null 2>&1 ||
+    # No prompts for browser or .NET runtimes while the prefix is made.
+    WINEPREFIX=$template WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" \
+        wineboot -i >/dev/null 2>&1 ||
         { served_fail "wineboot -i failed for $template"; return 1; }
     WINEPREFIX=$template wineserver -w
     [ -d "$template/drive_c/windows/system32/drivers" ] ||
