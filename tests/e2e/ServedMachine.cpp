@@ -37,8 +37,8 @@ std::uint32_t ntStatusFor(std::uint32_t systemError) {
         std::uint32_t status;
     };
     static constexpr Pair PAIRS[] = {
-        {1, 0xC0000010},    {5, 0xC0000022},   {21, 0xC00000A3},  {31, 0xC0000001},
-        {50, 0xC00000BB},   {87, 0xC000000D},  {122, 0xC0000023}, {998, 0xC0000005},
+        {1, 0xC0000010},    {5, 0xC0000022},    {21, 0xC00000A3},  {31, 0xC0000001},
+        {50, 0xC00000BB},   {87, 0xC000000D},   {122, 0xC0000023}, {998, 0xC0000005},
         {1117, 0xC0000185}, {1306, 0xC0000059},
     };
     for (const Pair& pair : PAIRS) {

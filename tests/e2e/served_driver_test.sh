@@ -44,18 +44,28 @@ if ! served_prepare "$template"; then
 fi
 
 # Damaged served files: kind | the driver's reason.
-while IFS='|' read -r kind reason; do
+# Each damaged file in a prefix of its own, three at a time; the verdicts are read in order.
+refusal() {
+    local kind=$1 reason=$2 status
     python3 "$here/served_file.py" "$kind" "$scratch/$kind.bin"
     served_machine "$template" "$scratch/$kind" "$scratch/$kind.bin" 2>"$scratch/$kind.err"
     status=$?
     if [[ $status -ne 0 ]] &&
         grep -q "velo_served: refusing C:.velo-served.bin at byte [0-9]*: $reason" "$scratch/$kind.err" &&
         grep -q "^served_ctl: starting the service velo_served failed" "$scratch/$kind.err"; then
-        pass "$kind: refused ($reason)"
+        echo "PASS: $kind: refused ($reason)" >"$scratch/$kind.verdict"
     else
-        fail "$kind: status $status, expected a refusal saying \"$reason\": $(cat "$scratch/$kind.err")"
+        echo "FAIL: $kind: status $status, expected a refusal saying \"$reason\": $(cat "$scratch/$kind.err")" >"$scratch/$kind.verdict"
     fi
     rm -rf -- "${scratch:?}/$kind"
+}
+kinds=()
+while IFS='|' read -r kind reason; do
+    while [[ $(jobs -rp | wc -l) -ge 3 ]]; do
+        wait -n
+    done
+    kinds+=("$kind")
+    refusal "$kind" "$reason" &
 done <<'EOF'
 empty|file ends inside a record
 bad-magic|bad magic
@@ -67,6 +77,14 @@ trailing-bytes|bytes after the last reply
 target-out-of-range|reply target out of range
 huge-output|file ends inside a record
 EOF
+wait
+for kind in "${kinds[@]}"; do
+    verdict=$(cat -- "$scratch/$kind.verdict" 2>/dev/null || echo "FAIL: $kind: no verdict")
+    case $verdict in
+    PASS:*) pass "${verdict#PASS: }" ;;
+    *) fail "${verdict#FAIL: }" ;;
+    esac
+done
 
 # The small machine: velo.exe sees the served devices and gets the first reply; its next request
 # is not the recorded one.

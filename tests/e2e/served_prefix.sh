@@ -64,6 +64,8 @@ served_machine() {
         cp -- "$served" "$prefix/drive_c/velo-served.bin" ||
         { served_fail "putting the driver and served file in $prefix"; return 1; }
 
+    # A server that ends as soon as the session's last process does (the default lingers 3 s).
+    WINEPREFIX=$prefix wineserver -p0
     # Only served_ctl's and the driver's own lines: the driver says why it refused a file.
     WINEPREFIX=$prefix WINEDEBUG=-all,warn+debugstr wine 'C:\served_ctl.exe' install 2>&1 |
         grep --line-buffered -E '^served_ctl:|velo_served: (refusing|cannot|.* failed)' >&2
@@ -84,6 +86,7 @@ served_run() {
     *) program=$(served_windows_path "$program") || { served_fail "no program $2"; return 1; } ;;
     esac
     local rc
+    WINEPREFIX=$prefix wineserver -p0
     WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} wine 'C:\served_ctl.exe' run "$program" "$@"
     rc=$?
     WINEPREFIX=$prefix wineserver -w
