@@ -1,0 +1,13 @@
+# Fails the build when the driver image imports from anything but ntoskrnl.exe and hal.dll.
+execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${IMAGE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+foreach(line IN LISTS imports)
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    string(TOLOWER "${dll}" dll)
+    if(NOT dll STREQUAL "ntoskrnl.exe" AND NOT dll STREQUAL "hal.dll")
+        message(FATAL_ERROR "${IMAGE} imports ${dll}; a driver may import only ntoskrnl.exe and hal.dll")
+    endif()
+endforeach()
